@@ -1,0 +1,1 @@
+// A shared library needs one source of its own; the code comes from vorn_native.

@@ -1,0 +1,3 @@
+#include "native/VornNative.h"
+
+std::int32_t RNIGetCompatibleVersion() { return compatibleVersion; }

@@ -1,0 +1,71 @@
+#include "platform/global_memory.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/fault.h"
+
+namespace {
+
+constexpr std::uint32_t blockMagic = 0x474D454Du;  // "GMEM"
+
+// Kept in front of the data so that GlobalHandle can find it from an address.
+struct alignas(16) BlockHeader {
+    std::uint32_t magic;
+    UINT flags;
+    SIZE_T bytes;
+    long locks;
+};
+
+BlockHeader* headerOf(HGLOBAL block) {
+    auto* header = static_cast<BlockHeader*>(block);
+    return header != nullptr && header->magic == blockMagic ? header : nullptr;
+}
+
+}  // namespace
+
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
+    if (fault::shouldFail(fault::Kind::Alloc)) return nullptr;
+    if (bytes > SIZE_T(-1) - sizeof(BlockHeader)) return nullptr;
+    void* raw = (flags & GMEM_ZEROINIT) ? std::calloc(1, sizeof(BlockHeader) + bytes)
+                                        : std::malloc(sizeof(BlockHeader) + bytes);
+    if (raw == nullptr) return nullptr;
+    auto* header = static_cast<BlockHeader*>(raw);
+    header->magic = blockMagic;
+    header->flags = flags;
+    header->bytes = bytes;
+    header->locks = 0;
+    return header;
+}
+
+void* GlobalLock(HGLOBAL block) {
+    BlockHeader* header = headerOf(block);
+    if (header == nullptr || header->bytes == 0) return nullptr;
+    ++header->locks;
+    return header + 1;
+}
+
+BOOL GlobalUnlock(HGLOBAL block) {
+    BlockHeader* header = headerOf(block);
+    if (header == nullptr || header->locks == 0) return 0;
+    return --header->locks != 0;
+}
+
+HGLOBAL GlobalHandle(const void* address) {
+    if (address == nullptr) return nullptr;
+    auto* header = static_cast<BlockHeader*>(const_cast<void*>(address)) - 1;
+    return headerOf(header);
+}
+
+HGLOBAL GlobalFree(HGLOBAL block) {
+    BlockHeader* header = headerOf(block);
+    if (header == nullptr) return block;
+    header->magic = 0;
+    std::free(header);
+    return nullptr;
+}
+
+SIZE_T GlobalSize(HGLOBAL block) {
+    BlockHeader* header = headerOf(block);
+    return header == nullptr ? 0 : header->bytes;
+}
