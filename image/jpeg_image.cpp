@@ -65,8 +65,8 @@ void FileDestination::init_destination(j_compress_ptr compressor) {
 
 boolean FileDestination::empty_output_buffer(j_compress_ptr compressor) {
     FileDestination* destination = destinationOf(compressor);
-    if (writeBytes(destination->file, destination->buffer, bufferBytes) != static_cast<std::int32_t>(bufferBytes))
-        ERREXIT(compressor, JERR_FILE_WRITE);
+    constexpr auto whole = static_cast<std::int32_t>(bufferBytes);
+    if (writeBytes(destination->file, destination->buffer, whole) != whole) ERREXIT(compressor, JERR_FILE_WRITE);
     destination->manager.next_output_byte = destination->buffer;
     destination->manager.free_in_buffer = bufferBytes;
     return TRUE;
