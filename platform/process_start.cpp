@@ -32,6 +32,16 @@ void closeOthersOnExec() {
 #endif
 }
 
+// Ignored signals and the blocked mask survive an exec: the started program
+// gets the defaults, not what its host chose for itself.
+void defaultSignals() {
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (signal != SIGKILL && signal != SIGSTOP) std::signal(signal, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 long long nowMs() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -104,6 +114,7 @@ int startDetached(const std::string& path, const std::vector<std::string>& args,
             _exit(0);
         }
         setsid();
+        defaultSignals();
         if (workDir != nullptr && chdir(workDir) != 0) {
             error = errno;
         } else {
@@ -144,6 +155,7 @@ int runWithInput(const std::string& path, const std::vector<std::string>& args, 
     }
     if (child == 0) {
         setsid();
+        defaultSignals();
         dup2(channel[1], 0);
         if (sink >= 0) {
             dup2(sink, 1);

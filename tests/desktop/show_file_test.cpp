@@ -101,6 +101,27 @@ TEST_F(ShowFileTest, ALongCurrentDirectoryIsRestoredUncut) {
     EXPECT_EQ(cwd, "/");
 }
 
+// A current directory that cannot be read cannot be restored: the caller is
+// not moved, and the program starts where the caller is.
+TEST_F(ShowFileTest, ACurrentDirectoryThatCannotBeSavedIsNotLeft) {
+    std::string gone = dir.file("gone");
+    ASSERT_TRUE(desktop_testing::makeDirs(gone));
+    ASSERT_EQ(chdir(gone.c_str()), 0);
+    struct stat before;
+    ASSERT_EQ(stat(".", &before), 0);
+    ASSERT_EQ(rmdir(gone.c_str()), 0);
+    std::string path = docs + "/x.vorntest";
+    ASSERT_TRUE(testing_support::writeFile(path, "x"));
+    ASSERT_EQ(showFile(docs, path), 1);
+    struct stat after;
+    ASSERT_EQ(stat(".", &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_dev, before.st_dev);
+    ASSERT_TRUE(recorder.wait(args, cwd));
+    EXPECT_EQ(args, std::vector<std::string>{path});
+    EXPECT_NE(cwd, "/");
+}
+
 TEST_F(ShowFileTest, NothingIsStartedWithoutAProgram) {
     struct Case {
         const char* what;
