@@ -224,6 +224,18 @@ TEST_F(HandOffTest, NoDesktopStartsNoTool) {
     EXPECT_FALSE(fileExists(dir.file("record.args")));
 }
 
+TEST_F(HandOffTest, AHandOffThatCannotStartKeepsTheTextHere) {
+    makeTool("xclip");
+    ScopedEnv x("DISPLAY", ":77");
+    fault::failAt(fault::Kind::Open, 2);  // the first open is the clipboard's
+    ASSERT_EQ(copy("kept"), 1);
+    EXPECT_EQ(fault::injected(fault::Kind::Open), 1);
+    EXPECT_FALSE(fileExists(dir.file("record.args")));
+    std::string held;
+    ASSERT_TRUE(clipboardText(held));
+    EXPECT_EQ(held, std::string("kept") + '\0');
+}
+
 TEST_F(HandOffTest, ADesktopWithoutItsToolKeepsTheTextHere) {
     ScopedEnv x("DISPLAY", ":77");
     ASSERT_EQ(copy("kept"), 1);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "native/VornNative.h"
+#include "platform/fault.h"
 #include "tests/common/test_support.h"
 #include "tests/desktop/desktop_support.h"
 
@@ -49,7 +50,7 @@ protected:
 
     TempDir dir;
     XdgTree xdg{dir.file("xdg")};
-    std::string docs = dir.file("my docs");
+    std::string docs = dir.file("my docs;touch $HOME-pwned4 $(touch $HOME-pwned5)");
     Recorder recorder;
     std::string start;
     std::vector<std::string> args;
@@ -180,6 +181,11 @@ TEST_F(ShowFileTest, AnEmptyDirectoryHandsTheFileToXdgOpen) {
     ASSERT_TRUE(opener.wait(args, cwd));
     EXPECT_EQ(args, std::vector<std::string>{"./" + name});
     EXPECT_EQ(showFile("", docs + "/missing"), 0);
+    fault::Scope faults;
+    fault::failAt(fault::Kind::Open, 1);
+    opener.clear();
+    EXPECT_EQ(showFile("", path), 0);
+    EXPECT_EQ(fault::injected(fault::Kind::Open), 1);
     expectNoCommandRan();
 }
 
