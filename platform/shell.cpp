@@ -1,10 +1,12 @@
 #include "platform/shell.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fnmatch.h>
 #include <string>
 #include <sys/stat.h>
@@ -296,13 +298,18 @@ std::string programOfEntry(const std::string& path) {
     const std::string* exec = entry.find(group, "Exec");
     if (type == nullptr || *type != "Application" || exec == nullptr) return {};
     if (hidden != nullptr && *hidden == "true") return {};
+    // A terminal program started without its terminal would have no screen.
+    const std::string* terminal = entry.find(group, "Terminal");
+    if (terminal != nullptr && *terminal == "true") return {};
     if (const std::string* tryExec = entry.find(group, "TryExec"))
         if (process::findProgram(unescapeValue(*tryExec)).empty()) return {};
     Strings words;
     if (!splitExec(unescapeValue(*exec), words)) return {};
     if (words[0].find('%') != std::string::npos || words[0].find('=') != std::string::npos) return {};
+    // Options may be left out; any other fixed argument means the program
+    // is a wrapper or an interpreter that would take the file for its script.
     for (std::size_t i = 1; i < words.size(); ++i)
-        if (!isIgnorableFieldCode(words[i])) return {};
+        if (!isIgnorableFieldCode(words[i]) && (words[i].size() < 2 || words[i][0] != '-')) return {};
     std::string program = process::findProgram(words[0]);
     return program.size() < findExecutableResultSize ? program : std::string();
 }
@@ -331,6 +338,39 @@ std::string programOfId(const std::string& id, const Strings& data) {
     return {};
 }
 
+// Where a desktop has no mimeinfo.cache, the types its entries declare,
+// read from the entries themselves (IDs in name order).
+void scanEntries(const std::string& dir, const std::string& prefix, KeyFile& cache, int depth = 0) {
+    DIR* listing = opendir(dir.c_str());
+    if (listing == nullptr) return;
+    Strings names;
+    while (dirent* item = readdir(listing))
+        if (item->d_name[0] != '.') names.push_back(item->d_name);
+    closedir(listing);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        std::string path = dir + "/" + name;
+        struct stat info;
+        if (stat(path.c_str(), &info) != 0) continue;
+        if (S_ISDIR(info.st_mode)) {
+            if (depth < 8) scanEntries(path, prefix + name + "-", cache, depth + 1);
+            continue;
+        }
+        if (name.size() < 9 || name.compare(name.size() - 8, 8, ".desktop") != 0) continue;
+        KeyFile entry;
+        if (!entry.load(path)) continue;
+        for (const std::string& type : entry.list("Desktop Entry", "MimeType")) {
+            bool listed = false;
+            for (KeyFile::Item& item : cache.items)
+                if (item.key == type) {
+                    item.value += ";" + prefix + name;
+                    listed = true;
+                }
+            if (!listed) cache.items.push_back({"MIME Cache", type, prefix + name});
+        }
+    }
+}
+
 struct Associations {
     std::vector<KeyFile> lists;  // mimeapps.list files, most important first
     std::vector<KeyFile> caches; // mimeinfo.cache files, most important first
@@ -355,7 +395,8 @@ Associations loadAssociations(const Strings& data) {
     }
     for (const std::string& dir : data) {
         KeyFile cache;
-        if (cache.load(dir + "/applications/mimeinfo.cache")) found.caches.push_back(cache);
+        if (!cache.load(dir + "/applications/mimeinfo.cache")) scanEntries(dir + "/applications", "", cache);
+        found.caches.push_back(cache);
     }
     return found;
 }

@@ -11,10 +11,10 @@
 // (desktop-specific ones first, after XDG_CURRENT_DESKTOP), then their added
 // associations, then the desktops' mimeinfo.cache, less the removed
 // associations. The application's desktop entry must be an installed
-// Application whose Exec is one program followed by nothing but field codes:
-// the program is given exactly one file name, so an entry that needs fixed
-// arguments (a wrapper such as "env VAR=x prog %f" would run the file itself)
-// does not count. The program is resolved on PATH. An executable file is not
+// Application, not run in a terminal, whose Exec is one program followed by
+// nothing but field codes: the program is given exactly one file name, so an
+// entry that needs fixed arguments (a wrapper such as "env VAR=x prog %f"
+// would run the file itself) does not count. The program is resolved on PATH. An executable file is not
 // its own association.
 //
 // Nothing here goes through a shell: programs get argument vectors.

@@ -123,6 +123,17 @@ TEST_F(AssociationTest, AddedRemovedAndCachedAssociations) {
     EXPECT_EQ(find("doc.vt"), "error 31");
 }
 
+TEST_F(AssociationTest, WithoutACacheTheEntriesTypesAreRead) {
+    ASSERT_TRUE(xdg.glob("50:type/vt:*.vt"));
+    ASSERT_TRUE(xdg.entry("vendor/zz.desktop", "progC %f", "MimeType=type/other;type/vt;\n", xdg.systemData));
+    EXPECT_EQ(find("doc.vt"), prog("progC"));
+    ASSERT_TRUE(xdg.entry("m.desktop", "progB %f", "MimeType=type/vt\n", xdg.systemData));
+    EXPECT_EQ(find("doc.vt"), prog("progB"));
+    // A cache, where there is one, is what counts for its directory.
+    ASSERT_TRUE(writeTree(xdg.systemData + "/applications/mimeinfo.cache", "[MIME Cache]\ntype/vt=vendor-zz.desktop;\n"));
+    EXPECT_EQ(find("doc.vt"), prog("progC"));
+}
+
 TEST_F(AssociationTest, ParentTypeIsTheFallback) {
     ASSERT_TRUE(xdg.glob("50:type/child:*.vt"));
     ASSERT_TRUE(writeTree(xdg.data + "/mime/subclasses", "type/child type/middle\ntype/middle type/root\n"));
@@ -141,8 +152,10 @@ TEST_F(AssociationTest, EntriesThatCannotTakeOneFileNameDoNotCount) {
     };
     const Case cases[] = {
         {"wrapper with fixed arguments", "env FOO=1 progA %f", ""},
-        {"fixed option", "progA --new-window %u", ""},
+        {"interpreter with its script", "progA script.py %f", ""},
+        {"shell command", "progA -c 'progB' %f", ""},
         {"hidden", "progA %f", "Hidden=true\n"},
+        {"terminal program", "progA %f", "Terminal=true\n"},
         {"program missing", "noSuchProgram %f", ""},
         {"TryExec missing", "progA %f", "TryExec=noSuchProgram\n"},
         {"broken quoting", "\"progA %f", ""},
@@ -156,7 +169,11 @@ TEST_F(AssociationTest, EntriesThatCannotTakeOneFileNameDoNotCount) {
     ASSERT_TRUE(writeTree(xdg.data + "/applications/link.desktop", "[Desktop Entry]\nType=Link\nExec=progA %f\n"));
     ASSERT_TRUE(defaults("type/vt=link.desktop;\n"));
     EXPECT_EQ(find("doc.vt"), "error 31");
-    // Quoted program with a blank and escapes; a desktop ID with a subdirectory.
+    // Options are left out; a quoted program with a blank; a desktop ID with
+    // a subdirectory.
+    ASSERT_TRUE(xdg.entry("options.desktop", "progA --new-window -nostdin %u"));
+    ASSERT_TRUE(defaults("type/vt=options.desktop;\n"));
+    EXPECT_EQ(find("doc.vt"), prog("progA"));
     ASSERT_TRUE(xdg.program("prog D"));
     ASSERT_TRUE(xdg.entry("vendor/quoted.desktop", "\"" + xdg.bin + "/prog D\" %F %i %c %k"));
     ASSERT_TRUE(defaults("type/vt=vendor-quoted.desktop;\n"));
