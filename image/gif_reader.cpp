@@ -48,6 +48,7 @@ struct DecodeWorkspace {
     std::uint8_t* suffixTable = nullptr;
     std::uint16_t* prefixTable = nullptr;
     std::uint16_t* lengthTable = nullptr;  // pixels in each entry's string
+    std::uint8_t** startTable = nullptr;   // where each entry's string lies in the picture, or null
 
     int allocate() {
         stringStack = static_cast<std::uint8_t*>(allocZeroed(stringStackBytes));
@@ -56,13 +57,16 @@ struct DecodeWorkspace {
             prefixTable = static_cast<std::uint16_t*>(allocZeroed(prefixTableEntries * sizeof(std::uint16_t)));
         if (prefixTable != nullptr)
             lengthTable = static_cast<std::uint16_t*>(allocZeroed(tableEntries * sizeof(std::uint16_t)));
-        return lengthTable != nullptr;
+        if (lengthTable != nullptr)
+            startTable = static_cast<std::uint8_t**>(allocZeroed(tableEntries * sizeof(std::uint8_t*)));
+        return startTable != nullptr;
     }
     ~DecodeWorkspace() {
         freeIfSet(stringStack);
         freeIfSet(suffixTable);
         freeIfSet(prefixTable);
         freeIfSet(lengthTable);
+        freeIfSet(startTable);
     }
 };
 
@@ -133,10 +137,22 @@ public:
         : picture(image), left(left), top(top), width(w), height(h), interlaced(interlaced), keepIndex(keepIndex) {
         std::int32_t room = image.width - left;
         visibleWidth = room <= 0 ? 0 : (w < room ? w : room);
+        direct = keepIndex < 0 && visibleWidth == w && top + h <= image.height;
         startRow();
     }
 
     bool finished() const { return rowsDone >= height; }
+
+    // Where the next pixel goes when the whole image lands unclipped and
+    // every pixel stored stays as decoded; null otherwise. A caller may
+    // store pixels from there up to rowEnd() itself and then seek().
+    std::uint8_t* position() const { return direct && !finished() ? row + column : nullptr; }
+    std::uint8_t* rowEnd() const { return row + width; }
+    // The caller stored pixels up to (not including) at, in this row.
+    void seek(const std::uint8_t* at) {
+        column = static_cast<std::int32_t>(at - row);
+        if (column == width) endRow();
+    }
 
     // Stores a string given last pixel first through the table, fast when
     // the whole string lands inside the current visible row. Returns the
@@ -193,12 +209,150 @@ private:
     bool interlaced;
     std::int32_t keepIndex;  // pixels of this index leave what lies beneath; -1: none
     std::int32_t visibleWidth = 0;
+    bool direct = false;  // the whole image lands unclipped and unmasked
     std::uint8_t* row = nullptr;
     std::int32_t column = 0;
     std::int32_t rowsDone = 0;
     std::int32_t rowOffset = 0;
     std::int32_t pass = 0;
 };
+
+// The next-code bookkeeping both decoders share.
+struct CodeTable {
+    explicit CodeTable(std::int32_t minimumBits)
+        : minimumBits(minimumBits), clearCode(1 << minimumBits), endCode(clearCode + 1) {
+        reset();
+    }
+    void reset() {
+        nextCode = clearCode + 2;
+        codeBits = minimumBits + 1;
+        codeLimit = 1 << codeBits;
+    }
+    // After an entry went in at nextCode.
+    void grow() {
+        ++nextCode;
+        if (nextCode >= codeLimit && codeBits < largestCodeBits) {
+            ++codeBits;
+            codeLimit <<= 1;
+        }
+    }
+    std::int32_t minimumBits, clearCode, endCode;
+    std::int32_t nextCode = 0, codeBits = 0, codeLimit = 0;
+};
+
+// Copies n bytes from an earlier place in the same row; the two overlap
+// when the source is fewer than n bytes back. Whole 8-byte steps may run
+// past the n bytes up to limit, into pixels not yet decoded.
+inline void copyEarlier(std::uint8_t* out, const std::uint8_t* from, std::int32_t n, const std::uint8_t* limit) {
+    std::ptrdiff_t distance = out - from;
+    if (out + n + 7 <= limit) {
+        if (distance >= 8) {
+            for (std::int32_t done = 0; done < n; done += 8) std::memcpy(out + done, from + done, 8);
+            return;
+        }
+        if (n <= distance) {  // no overlap: one 8-byte step, loaded before it is stored
+            std::uint64_t word;
+            std::memcpy(&word, from, 8);
+            std::memcpy(out, &word, 8);
+            return;
+        }
+    }
+    if (distance == 1) {
+        std::memset(out, *from, static_cast<std::size_t>(n));
+    } else {
+        for (std::int32_t i = 0; i < n; ++i) out[i] = from[i];
+    }
+}
+
+// Decodes into the pixel sink. A table entry's string is the previous
+// code's string plus one pixel; where that lies in one row of the picture,
+// the entry remembers the place and its string is copied from there rather
+// than walked through the prefix table. True when the data was broken.
+bool decodeThroughTable(CodeReader& codes, std::int32_t minimumBits, DecodeWorkspace& work, PixelSink& sink) {
+    std::uint8_t* suffixTable = work.suffixTable;
+    std::uint16_t* prefixTable = work.prefixTable;
+    std::uint16_t* lengthTable = work.lengthTable;
+    std::uint8_t** startTable = work.startTable;
+    CodeTable table(minimumBits);
+    for (std::int32_t i = 0; i < table.clearCode; ++i) lengthTable[i] = 1;
+    std::int32_t previous = -1;
+    std::int32_t firstPixel = 0;
+    std::uint8_t* previousStart = nullptr;  // where the previous string lies whole in one row
+    // The row being filled, kept here rather than in the sink while the
+    // strings fit in it.
+    std::uint8_t* cursor = sink.position();
+    std::uint8_t* rowLimit = cursor != nullptr ? sink.rowEnd() : nullptr;
+    for (;;) {
+        std::int32_t code = codes.next(table.codeBits);
+        if (code < 0 || code > table.nextCode) return true;
+        if (code == table.endCode) return false;
+        if (code == table.clearCode) {
+            table.reset();
+            previous = -1;
+            previousStart = nullptr;
+            continue;
+        }
+        // The entry this code defines: the previous string and one pixel.
+        std::uint8_t* entryStart =
+            previousStart != nullptr && cursor == previousStart + lengthTable[previous] ? previousStart : nullptr;
+        bool added = false;
+        if (code == table.nextCode) {
+            // The string being defined by this very code: the previous one
+            // and its own first pixel.
+            if (previous < 0) return true;
+            prefixTable[code] = static_cast<std::uint16_t>(previous);
+            suffixTable[code] = static_cast<std::uint8_t>(firstPixel);
+            lengthTable[code] = static_cast<std::uint16_t>(lengthTable[previous] + 1);
+            startTable[code] = entryStart;
+            added = true;
+        }
+        std::int32_t length = lengthTable[code];
+        std::int32_t first;
+        if (cursor != nullptr && length <= rowLimit - cursor) {
+            if (code < table.clearCode) {
+                *cursor = static_cast<std::uint8_t>(code);
+                first = code;
+            } else if (const std::uint8_t* from = startTable[code]; from != nullptr) {
+                first = *from;
+                copyEarlier(cursor, from, length, rowLimit);
+            } else {
+                std::uint8_t* out = cursor + length - 1;
+                std::int32_t c = code;
+                while (c >= table.clearCode) {
+                    *out-- = suffixTable[c];
+                    c = prefixTable[c];
+                }
+                *out = static_cast<std::uint8_t>(c);
+                first = c;
+            }
+            previousStart = cursor;
+            cursor += length;
+            if (cursor == rowLimit) {
+                sink.seek(cursor);
+                cursor = sink.position();
+                rowLimit = cursor != nullptr ? sink.rowEnd() : nullptr;
+            }
+        } else {
+            if (cursor != nullptr) sink.seek(cursor);
+            first = sink.putString(code, length, table.clearCode, suffixTable, prefixTable, work.stringStack);
+            previousStart = nullptr;
+            cursor = sink.position();
+            rowLimit = cursor != nullptr ? sink.rowEnd() : nullptr;
+        }
+        if (previous >= 0 && table.nextCode < tableEntries) {
+            if (!added) {
+                prefixTable[table.nextCode] = static_cast<std::uint16_t>(previous);
+                suffixTable[table.nextCode] = static_cast<std::uint8_t>(first);
+                lengthTable[table.nextCode] = static_cast<std::uint16_t>(lengthTable[previous] + 1);
+                startTable[table.nextCode] = entryStart;
+            }
+            table.grow();
+        }
+        if (sink.finished()) return false;
+        firstPixel = first;
+        previous = code;
+    }
+}
 
 }  // namespace
 
@@ -328,65 +482,7 @@ void GifImage::decodeImage(std::int32_t left, std::int32_t top, std::int32_t w, 
 
     bool interlaced = (imageDescriptor.frameFlags & interlacedFlag) != 0;
     std::int32_t keepIndex = framesRead > 0 && hasTransparent == 1 ? transparentIndex : -1;
-    PixelSink sink(*this, left, top, w, h, interlaced, keepIndex);
     CodeReader codes(source);
-
-    std::uint8_t* suffixTable = work.suffixTable;
-    std::uint16_t* prefixTable = work.prefixTable;
-    std::uint16_t* lengthTable = work.lengthTable;
-    const std::int32_t clearCode = 1 << minimumBits;
-    const std::int32_t endCode = clearCode + 1;
-    for (std::int32_t i = 0; i < clearCode; ++i) lengthTable[i] = 1;
-
-    std::int32_t nextCode = clearCode + 2;
-    std::int32_t codeBits = minimumBits + 1;
-    std::int32_t codeLimit = 1 << codeBits;
-    std::int32_t previous = -1;
-    std::int32_t firstPixel = 0;
-
-    for (;;) {
-        std::int32_t code = codes.next(codeBits);
-        if (code < 0 || code > nextCode) {
-            showError("Gif decoder");
-            return;
-        }
-        if (code == endCode) return;
-        if (code == clearCode) {
-            nextCode = clearCode + 2;
-            codeBits = minimumBits + 1;
-            codeLimit = 1 << codeBits;
-            previous = -1;
-            continue;
-        }
-        bool added = false;
-        if (code == nextCode) {
-            // The string being defined by this very code: the previous one
-            // and its own first pixel.
-            if (previous < 0) {
-                showError("Gif decoder");
-                return;
-            }
-            prefixTable[nextCode] = static_cast<std::uint16_t>(previous);
-            suffixTable[nextCode] = static_cast<std::uint8_t>(firstPixel);
-            lengthTable[nextCode] = static_cast<std::uint16_t>(lengthTable[previous] + 1);
-            added = true;
-        }
-        std::int32_t first = sink.putString(code, lengthTable[code], clearCode, suffixTable, prefixTable, work.stringStack);
-        if (sink.finished()) return;
-
-        if (previous >= 0 && nextCode < tableEntries) {
-            if (!added) {
-                prefixTable[nextCode] = static_cast<std::uint16_t>(previous);
-                suffixTable[nextCode] = static_cast<std::uint8_t>(first);
-                lengthTable[nextCode] = static_cast<std::uint16_t>(lengthTable[previous] + 1);
-            }
-            ++nextCode;
-            if (nextCode >= codeLimit && codeBits < largestCodeBits) {
-                ++codeBits;
-                codeLimit <<= 1;
-            }
-        }
-        firstPixel = first;
-        previous = code;
-    }
+    PixelSink sink(*this, left, top, w, h, interlaced, keepIndex);
+    if (decodeThroughTable(codes, minimumBits, work, sink)) showError("Gif decoder");
 }

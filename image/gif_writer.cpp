@@ -42,6 +42,18 @@ std::uint8_t tableSizeField(std::int32_t v) {
     return b;
 }
 
+// Places a code at bit r of byte p, least significant bit first; the bytes
+// beyond it become 0.
+inline void packCode(std::uint8_t* buffer, std::int32_t& bitCount, std::int32_t codeBits, std::int32_t code) {
+    std::int32_t p = bitCount >> 3;
+    std::int32_t r = bitCount & 7;
+    std::uint32_t value = (static_cast<std::uint32_t>(code) << r) | buffer[p];
+    buffer[p] = static_cast<std::uint8_t>(value);
+    buffer[p + 1] = static_cast<std::uint8_t>(value >> 8);
+    if (r != 0) buffer[p + 2] = static_cast<std::uint8_t>(value >> 16);
+    bitCount += codeBits;
+}
+
 }  // namespace
 
 std::int32_t GifImage::largestPixel() const {
@@ -126,20 +138,14 @@ void GifImage::flushBlock(GifEncoderState& state, std::int32_t count) {
     if (count > 0) writeBytes(outputFile, state.outBuffer, count);
 }
 
-inline void GifImage::putCode(GifEncoderState& state, std::int32_t code) {
-    std::int32_t p = state.bitCount >> 3;
-    std::int32_t r = state.bitCount & 7;
-    if (p >= fullBlock) {
+void GifImage::putCode(GifEncoderState& state, std::int32_t code) {
+    if ((state.bitCount >> 3) >= fullBlock) {
+        std::int32_t p = state.bitCount >> 3;
         flushBlock(state, p);
         state.outBuffer[0] = state.outBuffer[p];
-        state.bitCount = r;
-        p = 0;
+        state.bitCount &= 7;
     }
-    std::uint32_t value = (static_cast<std::uint32_t>(code) << r) | state.outBuffer[p];
-    state.outBuffer[p] = static_cast<std::uint8_t>(value);
-    state.outBuffer[p + 1] = static_cast<std::uint8_t>(value >> 8);
-    if (r != 0) state.outBuffer[p + 2] = static_cast<std::uint8_t>(value >> 16);
-    state.bitCount += state.codeBits;
+    packCode(state.outBuffer, state.bitCount, state.codeBits, code);
 }
 
 void GifImage::encodeImage(GifEncoderState& state) {
@@ -150,6 +156,33 @@ void GifImage::encodeImage(GifEncoderState& state) {
     putCode(state, state.clearCode);
 
     if (pixels != nullptr && width > 0 && height > 0) {
+        // The loop keeps the encoder's counters in locals, handing them back
+        // to the state only around a sub-block write.
+        std::uint16_t* const hashCodes = state.hashCodes;
+        std::uint16_t* const hashPrefixes = state.hashPrefixes;
+        std::uint8_t* const hashSuffixes = state.hashSuffixes;
+        std::uint8_t* const outBuffer = state.outBuffer;
+        std::int32_t bitCount = state.bitCount;
+        std::int32_t codeBits = state.codeBits;
+        std::int32_t codeLimit = state.codeLimit;
+        std::int32_t nextCode = state.nextCode;
+        const std::int32_t clearCode = state.clearCode;
+        auto put = [&](std::int32_t code) {
+            if ((bitCount >> 3) >= fullBlock) {
+                std::int32_t p = bitCount >> 3;
+                flushBlock(state, p);
+                outBuffer[0] = outBuffer[p];
+                bitCount &= 7;
+            }
+            packCode(outBuffer, bitCount, codeBits, code);
+        };
+        auto restart = [&] {
+            resetCodes(state, state.initBits);
+            codeBits = state.codeBits;
+            codeLimit = state.codeLimit;
+            nextCode = state.nextCode;
+        };
+
         std::int32_t pass = 0;
         std::int32_t rowOffset = 0;
         std::int32_t current = -1;  // the string code e
@@ -161,10 +194,10 @@ void GifImage::encodeImage(GifEncoderState& state) {
                 std::int32_t c = *in++;
                 std::int32_t h = ((c << 5) ^ current) % GifEncoderState::hashSize;
                 std::int32_t step = 1;
-                bool known = false;
-                while (state.hashCodes[h] != 0) {
-                    if (state.hashPrefixes[h] == current && state.hashSuffixes[h] == c) {
-                        known = true;
+                std::int32_t found = 0;
+                while (hashCodes[h] != 0) {
+                    if (hashPrefixes[h] == current && hashSuffixes[h] == c) {
+                        found = hashCodes[h];
                         break;
                     }
                     h += step;
@@ -172,33 +205,33 @@ void GifImage::encodeImage(GifEncoderState& state) {
                     step += 2;
                     if (step > lastProbeStep) break;
                 }
-                if (known) {
-                    current = state.hashCodes[h];
+                if (found != 0) {
+                    current = found;
                     continue;
                 }
-                putCode(state, current);
+                put(current);
                 std::int32_t assigned = largestCode + 1;  // the value a full table compares
-                if (state.nextCode <= largestCode) {
-                    if (state.hashCodes[h] != 0) {
+                if (nextCode <= largestCode) {
+                    if (hashCodes[h] != 0) {
                         // Every slot this walk can reach is taken: start a
                         // new table, as a full one would.
-                        putCode(state, state.clearCode);
-                        resetCodes(state, state.initBits);
+                        put(clearCode);
+                        restart();
                         current = c;
                         continue;
                     }
-                    state.hashCodes[h] = static_cast<std::uint16_t>(state.nextCode);
-                    state.hashPrefixes[h] = static_cast<std::uint16_t>(current);
-                    state.hashSuffixes[h] = static_cast<std::uint8_t>(c);
-                    assigned = state.nextCode++;
+                    hashCodes[h] = static_cast<std::uint16_t>(nextCode);
+                    hashPrefixes[h] = static_cast<std::uint16_t>(current);
+                    hashSuffixes[h] = static_cast<std::uint8_t>(c);
+                    assigned = nextCode++;
                 }
-                if (assigned == state.codeLimit) {
-                    if (state.codeBits < largestCodeBits) {
-                        ++state.codeBits;
-                        state.codeLimit <<= 1;
+                if (assigned == codeLimit) {
+                    if (codeBits < largestCodeBits) {
+                        ++codeBits;
+                        codeLimit <<= 1;
                     } else {
-                        putCode(state, state.clearCode);
-                        resetCodes(state, state.initBits);
+                        put(clearCode);
+                        restart();
                     }
                 }
                 current = c;
@@ -207,7 +240,11 @@ void GifImage::encodeImage(GifEncoderState& state) {
             rowOffset += gifPassStep[pass];
             while (rowOffset >= height && pass < 3) rowOffset = gifPassStart[++pass];
         }
-        putCode(state, current);
+        put(current);
+        state.bitCount = bitCount;
+        state.codeBits = codeBits;
+        state.codeLimit = codeLimit;
+        state.nextCode = nextCode;
     }
     putCode(state, state.endCode);
 

@@ -415,7 +415,7 @@ TEST(GifReader, MissingFileIsTracedOnly) {
 
 TEST(GifReader, WorkspaceAllocationFailureLeavesImageUndecoded) {
     // Allocations: palette, file block, pixels, then the workspace.
-    for (int nth = 4; nth <= 7; ++nth) {
+    for (int nth = 4; nth <= 8; ++nth) {
         SCOPED_TRACE(nth);
         fault::Scope scope;
         Recorder recorder;
