@@ -4,6 +4,31 @@
 #include "support/errors.h"
 #include "support/memory.h"
 
+namespace {
+
+// Copies the first `take` bytes of `count` frames `from` bytes apart into
+// frames `to` bytes apart. The common frame sizes get a copy of fixed size,
+// which the compiler turns into a plain load and store.
+template <int take>
+void copyFramesOf(std::uint8_t* out, std::int64_t to, const std::uint8_t* in, std::int64_t from, std::int32_t count) {
+    for (std::int32_t i = 0; i < count; ++i) std::memcpy(out + i * to, in + i * from, take);
+}
+
+void copyFrames(std::uint8_t* out, std::int64_t to, const std::uint8_t* in, std::int64_t from, std::int32_t take,
+                std::int32_t count) {
+    switch (take) {
+    case 1: copyFramesOf<1>(out, to, in, from, count); return;
+    case 2: copyFramesOf<2>(out, to, in, from, count); return;
+    case 3: copyFramesOf<3>(out, to, in, from, count); return;
+    case 4: copyFramesOf<4>(out, to, in, from, count); return;
+    default:
+        for (std::int32_t i = 0; i < count; ++i)
+            std::memcpy(out + i * to, in + i * from, static_cast<std::size_t>(take));
+    }
+}
+
+}  // namespace
+
 void SoundClip::replaceSamples(std::uint8_t* block, std::int32_t bytes) {
     if (ownsSamples) freeBlock(samples);
     samples = block;
@@ -29,9 +54,7 @@ int SoundClip::reduceChannels(std::int32_t wanted) {
         block = static_cast<std::uint8_t*>(allocBlock(static_cast<std::uint32_t>(newBytes), blockMovable));
         if (block == nullptr) return 0;
         std::int64_t whole = static_cast<std::int64_t>(frameCount) * newAlign;
-        for (std::int32_t i = 0; i < frameCount; ++i)
-            std::memcpy(block + static_cast<std::int64_t>(i) * newAlign, samples + static_cast<std::int64_t>(i) * a,
-                        static_cast<std::size_t>(newAlign));
+        copyFrames(block, newAlign, samples, a, newAlign, frameCount);
         // The partial last frame, only as far as the data goes; nothing
         // uninitialised is left behind.
         std::memset(block + whole, 0, static_cast<std::size_t>(newBytes - whole));
@@ -72,10 +95,14 @@ int SoundClip::resample(std::int32_t rate) {
             auto source = static_cast<std::int64_t>(static_cast<double>(i) * static_cast<double>(step));
             std::int64_t from = source * a;
             std::uint8_t* to = block + static_cast<std::int64_t>(i) * a;
+            if (from + a <= sampleBytes) {
+                copyFrames(to, 0, samples + from, 0, a, 1);
+                continue;
+            }
+            // The partial frame at the end as far as the data goes; past it, zero bytes.
             std::int64_t take = from < sampleBytes ? sampleBytes - from : 0;
-            if (take > a) take = a;
             if (take > 0) std::memcpy(to, samples + from, static_cast<std::size_t>(take));
-            if (take < a) std::memset(to + take, 0, static_cast<std::size_t>(a - take));
+            std::memset(to + take, 0, static_cast<std::size_t>(a - take));
         }
         std::int64_t whole = static_cast<std::int64_t>(newFrames) * a;
         std::memset(block + whole, 0, static_cast<std::size_t>(newBytes - whole));
