@@ -1,5 +1,8 @@
 #include "platform/global_memory.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,6 +20,16 @@ struct alignas(16) BlockHeader {
     long locks;
 };
 
+// A block of many megabytes (a sound's samples) is mostly first-touch page
+// faults; huge pages make those 512 times fewer. Only a hint.
+void adviseHugePages(void* raw, SIZE_T bytes) {
+    constexpr std::uintptr_t huge = std::uintptr_t(2) << 20;
+    if (bytes < 4 * huge) return;
+    auto begin = (reinterpret_cast<std::uintptr_t>(raw) + huge - 1) & ~(huge - 1);
+    auto end = (reinterpret_cast<std::uintptr_t>(raw) + bytes) & ~(huge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 BlockHeader* headerOf(HGLOBAL block) {
     auto* header = static_cast<BlockHeader*>(block);
     return header != nullptr && header->magic == blockMagic ? header : nullptr;
@@ -30,6 +43,7 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
     void* raw = (flags & GMEM_ZEROINIT) ? std::calloc(1, sizeof(BlockHeader) + bytes)
                                         : std::malloc(sizeof(BlockHeader) + bytes);
     if (raw == nullptr) return nullptr;
+    adviseHugePages(raw, sizeof(BlockHeader) + bytes);
     auto* header = static_cast<BlockHeader*>(raw);
     header->magic = blockMagic;
     header->flags = flags;
