@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "native/VornNative.h"
@@ -22,6 +24,11 @@ struct Paths {
         wav = base + ".wav";
         au = base + ".au";
         setMessageBoxPresenter(quiet);
+        // A few bytes claiming one frame a second become megabytes at 8012
+        // frames a second; past 1 MB the write fails, and the writer stops.
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {1 << 20, 1 << 20};
+        setrlimit(RLIMIT_FSIZE, &limit);
     }
 };
 

@@ -31,19 +31,18 @@ std::uint8_t encodeMuLaw(std::int32_t sample) {
 int SoundClip::writeAu(const char* name) {
     HANDLE file = createForWriting(name, 1);
     if (file == INVALID_HANDLE_VALUE) return 0;
-    writeLong(file, swapBytes32(auMagic));
-    writeLong(file, swapBytes32(auHeaderBytes));
-    writeLong(file, swapBytes32(static_cast<std::uint32_t>(frameCount)));
-    writeLong(file, swapBytes32(auMuLaw));
-    writeLong(file, swapBytes32(static_cast<std::uint32_t>(format->sampleRate)));
-    writeLong(file, swapBytes32(format->channels));
+    const std::uint32_t header[] = {auMagic, auHeaderBytes, static_cast<std::uint32_t>(frameCount), auMuLaw,
+                                    static_cast<std::uint32_t>(format->sampleRate), format->channels};
+    bool writing = true;
+    for (std::uint32_t value : header) writing = writing && writeLong(file, swapBytes32(value)) == 4;
 
     const bool eightBit = format->bitsPerSample == 8;
     const std::int64_t align = format->blockAlign;
     // Encoded in runs rather than a call per byte; the bytes are the same.
+    // After a failed write (shown once) nothing more can reach the file.
     std::uint8_t run[4000];
     std::int32_t filled = 0;
-    for (std::int32_t i = 0; i < frameCount; ++i) {
+    for (std::int32_t i = 0; writing && i < frameCount; ++i) {
         const std::int64_t at = i * align;
         std::int32_t value;
         if (eightBit) {
@@ -55,10 +54,10 @@ int SoundClip::writeAu(const char* name) {
         }
         run[filled++] = encodeMuLaw(value);
         if (filled == static_cast<std::int32_t>(sizeof run)) {
-            writeBytes(file, run, filled);
+            writing = writeBytes(file, run, filled) == filled;
             filled = 0;
         }
     }
-    if (filled > 0) writeBytes(file, run, filled);
+    if (writing && filled > 0) writeBytes(file, run, filled);
     return closeFile(file);
 }
