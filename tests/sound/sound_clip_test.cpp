@@ -503,3 +503,17 @@ TEST(EmptySound, ConversionsNeedNoBlockAndRaiseNoAlarm) {
         EXPECT_TRUE(recorder.boxes().empty());
     }
 }
+
+// Found by fuzzing: a huge rate times the new frame size overflowed. The
+// field is kept as the file would hold it, wrapped to 32 bits.
+TEST(Conversions, ByteRateOfHugeRatesWraps) {
+    Loaded in(wav::pcm(2, 0x7FFFFFFF, 16, wav::samples16({1, 2, 3, 4})));
+    ASSERT_EQ(in.result, 1);
+    ASSERT_EQ(in.clip.reduceChannels(1), 1);
+    EXPECT_EQ(static_cast<std::uint32_t>(in.clip.format->byteRate), 0xFFFFFFFEu);
+    Loaded wide(wav::riff(wav::chunk("fmt ", wav::fmtBody(1, 50000, 60000, 8)) + wav::chunk("data", std::string(60000, 'a'))));
+    ASSERT_EQ(wide.result, 1);
+    ASSERT_EQ(wide.clip.resample(100000), 1);
+    EXPECT_EQ(static_cast<std::uint32_t>(wide.clip.format->byteRate), 60000u * 100000u);
+    EXPECT_EQ(wide.clip.frameCount, 2);
+}
