@@ -176,8 +176,23 @@ int buildCabinetInDirectory(std::int32_t count, char** entries, const char* cabD
     } else if (length == 0) {
         previous = nullptr;  // the current directory is gone: there is nothing to go back to
     }
+    // The cabinet's path is taken after the change of directory; a relative
+    // cabinet directory is therefore anchored at the directory it was meant
+    // from, so that "out/" still means the out/ the caller saw.
+    char anchored[savedDirectorySize];
+    const char* cabPath = cabDirectory;
+    if (cabDirectory[0] != '/' && previous != nullptr) {
+        std::size_t base = std::strlen(previous);
+        std::size_t rest = std::strlen(cabDirectory);
+        if (base + 1 + rest < sizeof anchored) {
+            std::memcpy(anchored, previous, base);
+            anchored[base] = '/';
+            std::memcpy(anchored + base + 1, cabDirectory, rest + 1);
+            cabPath = anchored;
+        }
+    }
     SetCurrentDirectoryA(cabDirectory);
-    int result = buildCabinet(count, entries, cabDirectory, cabName, errorText);
+    int result = buildCabinet(count, entries, cabPath, cabName, errorText);
     if (previous != nullptr) SetCurrentDirectoryA(previous);
     if (previous != nullptr && previous != saved) crt::free(previous);
     return result;

@@ -539,12 +539,6 @@ FCI_EXPORT BOOL FCIAddFile(HFCI hfci, char* pszSourceFile, char* pszFileName, BO
         setError(cx, FCIERR_OPEN_SRC);
         return 0;
     }
-    std::size_t nameLength = std::strlen(pszFileName);
-    if (nameLength > maxNameBytes || nameLength == 0 || cx->fileCount >= maxFiles) {
-        setError(cx, FCIERR_CAB_FORMAT_LIMIT);
-        return 0;
-    }
-
     USHORT date = 0, time = 0, attribs = 0;
     int err = 0;
     INT_PTR source = pfnfcigoi(pszSourceFile, &date, &time, &attribs, &err, cx->pv);
@@ -552,10 +546,15 @@ FCI_EXPORT BOOL FCIAddFile(HFCI hfci, char* pszSourceFile, char* pszFileName, BO
         setError(cx, FCIERR_OPEN_SRC, err);
         return 0;
     }
+    std::size_t nameLength = std::strlen(pszFileName);
+    bool ok = nameLength > 0 && nameLength <= maxNameBytes && cx->fileCount < maxFiles;
+    if (!ok) setError(cx, FCIERR_CAB_FORMAT_LIMIT);
     // The size at the start is what is stored, even if the file grows.
-    long end = cx->seek(source, 0, seekEnd, &err, cx->pv);
-    bool ok = end >= 0 && cx->seek(source, 0, seekSet, &err, cx->pv) == 0;
-    if (!ok) setError(cx, FCIERR_READ_SRC, err);
+    long end = ok ? cx->seek(source, 0, seekEnd, &err, cx->pv) : -1;
+    if (ok && (end < 0 || cx->seek(source, 0, seekSet, &err, cx->pv) != 0)) {
+        setError(cx, FCIERR_READ_SRC, err);
+        ok = false;
+    }
     auto size = static_cast<std::uint64_t>(end);
     if (ok && (size > maxFolderBytes || size > 0xFFFFFFFFu)) {
         setError(cx, FCIERR_CAB_FORMAT_LIMIT);
