@@ -3,6 +3,19 @@
 // does no memory management and no file access of its own: every block and
 // every file operation goes through the callbacks given to FCICreate and to
 // each call.
+//
+// What it writes: cabinet format 1.3, one cabinet (no spanning: a cabinet
+// that would exceed CCAB::cb fails with FCIERR_CAB_FORMAT_LIMIT), one CFFOLDER
+// per folder, MSZIP blocks of 32768 bytes with the history carried from block
+// to block, checksums filled in. A file lies wholly in one folder; a folder
+// that could not take the next file within the format's 65535 blocks is
+// closed and a new one begun. FCIFlushFolder with nothing added since the
+// last folder writes no folder. FCIFlushCabinet with no file at all writes a
+// cabinet of just its 36-byte header (no folders, no files), which the format
+// allows: gcab lists it as empty and 7-Zip as 0 files, while cabextract
+// refuses it ("no valid cabinets found"). After a failed call the context
+// only reports that failure again; FCIDestroy releases it. On any failure a
+// partly written cabinet is deleted through the delete callback.
 #pragma once
 
 #include <cstdint>
