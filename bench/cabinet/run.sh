@@ -19,7 +19,7 @@ select_files() {  # budget_bytes find-arguments...
   local budget=$1
   shift
   find "$@" -type f -size +0 -printf '%p\t%s\n' 2>/dev/null | LC_ALL=C sort |
-    awk -F'\t' -v budget="$budget" '{ if (total >= budget) exit; total += $2; print $1 }'
+    awk -F'\t' -v budget="$budget" 'total < budget { total += $2; print $1 }'
 }
 mkdir "$work/mixed" "$work/small"
 {
