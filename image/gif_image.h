@@ -57,6 +57,9 @@ public:
     GifScreenDescriptor screenDescriptor = {};
     GifImageDescriptor imageDescriptor = {};
     std::int32_t restoreToBackground = 0;
+    // 1 when the decoder's workspace could not be had: the pixel block then
+    // holds nothing of the image, and writing it back would destroy the file.
+    std::int32_t workspaceMissing = 0;
 
     GifImage() = default;
     ~GifImage() override;

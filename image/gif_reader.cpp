@@ -471,6 +471,7 @@ void GifImage::decodeImage(std::int32_t left, std::int32_t top, std::int32_t w, 
     DecodeWorkspace work;
     if (work.allocate() == 0) {
         showError("Gif decode workspace allocation");
+        workspaceMissing = 1;
         return;
     }
     std::int32_t minimumBits = source.readByte();

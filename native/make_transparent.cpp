@@ -7,7 +7,8 @@
 
 // Makes the top-left pixel's colour of a GIF file transparent and rewrites
 // the file: 0 when it cannot be read as a GIF or the rewritten file could not
-// be written whole (the file then stays as it was); 1 when it was rewritten
+// be written whole, or its image could not be decoded for want of memory
+// (the file then stays as it was); 1 when it was rewritten
 // or already declares a transparent colour (then it is left untouched).
 VORN_EXPORT std::int32_t VornNative_makeTransparent(vm::Handle, vm::Handle gifFile) {
     NameBuffer name;
@@ -16,6 +17,7 @@ VORN_EXPORT std::int32_t VornNative_makeTransparent(vm::Handle, vm::Handle gifFi
     if (!image) return 0;
     if (image->read(name, 0) == 0) return 0;
     if (image->hasTransparent == 1) return 1;
+    if (image->workspaceMissing == 1) return 0;  // the picture was never decoded
     image->transparentIndex = *image->pixelAddress(0, 0);
     image->hasTransparent = 1;
     return image->save(name);

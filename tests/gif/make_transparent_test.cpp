@@ -155,6 +155,23 @@ TEST(MakeTransparent, NameLongerThan255BytesTouchesNothing) {
     EXPECT_NE(readFile(name), original);
 }
 
+// Without the decoder's workspace the picture is never decoded: writing the
+// blank block back would destroy the file, so it is left as it was.
+TEST(MakeTransparent, UndecodedPictureIsNotWrittenBack) {
+    fault::Scope scope;
+    Recorder recorder;
+    TempDir dir;
+    std::string original = readFile(dataPath(anyGif));
+    writeFile(dir.file("x.gif"), original);
+    // Allocations: palette, file block, pixels, then the workspace.
+    fault::failAt(fault::Kind::Alloc, 4);
+    EXPECT_EQ(makeTransparent(dir.file("x.gif")), 0);
+    EXPECT_EQ(readFile(dir.file("x.gif")), original);
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"x.gif"});
+    EXPECT_EQ(recorder.boxes(),
+              (std::vector<std::string>{"Error: Sorry, not enough memory", "Error: Gif decode workspace allocation"}));
+}
+
 TEST(MakeTransparent, FailedWriteReturnsZeroAndKeepsTheOriginal) {
     for (bool persist : {false, true}) {
         fault::Scope scope;
