@@ -1,0 +1,26 @@
+// One representative call of each native method, with what its output must
+// look like after a run that succeeded and after one that failed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tests/common/test_support.h"
+
+struct MethodCase {
+    const char* name;
+    // The file whose state is checked, relative to the work folder; empty
+    // when the method makes no file.
+    std::string output;
+    // Whether a failed run may leave no output at all instead of the old one
+    // (the cabinet library deletes a partial cabinet, and with it the old).
+    bool failureMayRemoveOutput;
+    // Lays out the inputs and an old output file in the work folder.
+    void (*prepare)(const std::string& dir);
+    int (*call)(const std::string& dir);
+};
+
+const std::vector<MethodCase>& methodCases();
+
+// The old content every prepared output starts with.
+extern const char oldOutput[];
