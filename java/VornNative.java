@@ -4,7 +4,7 @@
  * Each returns 1 when its work was done and 0 when it was not. The methods
  * run one at a time; a call from a second thread waits for the first.
  */
-public final class VornNative {
+public class VornNative {
     static {
         try {
             System.loadLibrary("VornNative");
@@ -17,8 +17,6 @@ public final class VornNative {
             throw clear;
         }
     }
-
-    private VornNative() {}
 
     public static native int copyToClipboard(String text);
 

@@ -838,8 +838,8 @@ public final class VornNativeTest {
         Path config = Files.createDirectories(xdg.resolve("config"));
         Path record = xdg.resolve("record");
         Path recorder = bin.resolve("vorn-recorder");
-        Files.writeString(recorder, "#!/bin/sh\nprintf '%s' \"$1\" > \"" + record + ".tmp\"\npwd >> \"" + record
-            + ".cwd\"\nmv \"" + record + ".tmp\" \"" + record + "\"\n");
+        Files.writeString(recorder, "#!/bin/sh\nprintf '%s' \"$1\" > \"" + record + ".tmp\"\nmv \"" + record + ".tmp\" \""
+            + record + "\"\n");
         recorder.toFile().setExecutable(true);
         Files.writeString(apps.resolve("vorn-recorder.desktop"),
                           "[Desktop Entry]\nType=Application\nName=Recorder\nExec=vorn-recorder %f\nMimeType=text/plain;\n");
