@@ -317,7 +317,7 @@ public final class VornNativeTest {
         if (has("makeCab")) {
             any = true;
             Path gif = copyFixture("tiny-5x3.gif", dir, "a.gif");
-            String d = dir.toString();
+            String d = dir + "/";
             checkEqual(0, VornNative.makeCab(null, d, "a.cab"), "makeCab(null, dir, name)");
             checkEqual(0, VornNative.makeCab(new String[] {"a.gif"}, null, "a.cab"), "makeCab(entries, null, name)");
             checkEqual(0, VornNative.makeCab(new String[] {"a.gif"}, d, null), "makeCab(entries, dir, null)");
@@ -739,6 +739,8 @@ public final class VornNativeTest {
         return u16le(b, 26);
     }
 
+    // The cabinet directory is a prefix of the cabinet's path: it ends with
+    // its separator.
     static int makeCab() throws Exception {
         Path dir = fresh("cab");
         String text = WORLDLY + ".txt";
@@ -746,7 +748,7 @@ public final class VornNativeTest {
         copyFixture("tone-u8-mono-11025.wav", dir, "b c.wav");
         Files.writeString(dir.resolve(text), "Grüße aus 東京\n".repeat(100), StandardCharsets.UTF_8);
         String[] entries = {"a.gif", "+", "b c.wav", text};
-        checkEqual(1, VornNative.makeCab(entries, dir.toString(), "pack.cab"), "makeCab of three files in two folders");
+        checkEqual(1, VornNative.makeCab(entries, dir + "/", "pack.cab"), "makeCab of three files in two folders");
         Path cab = dir.resolve("pack.cab");
         check(Files.exists(cab), "the cabinet exists");
         if (!Files.exists(cab)) return 0;
@@ -769,21 +771,21 @@ public final class VornNativeTest {
 
         // A non-ASCII cabinet name.
         String worldlyCab = WORLDLY + ".cab";
-        checkEqual(1, VornNative.makeCab(new String[] {"a.gif"}, dir.toString(), worldlyCab), "makeCab to a non-ASCII name");
+        checkEqual(1, VornNative.makeCab(new String[] {"a.gif"}, dir + "/", worldlyCab), "makeCab to a non-ASCII name");
         check(rawNames(dir).contains(latin1(worldlyCab)), "the cabinet's name reached the file system as UTF-8");
 
         // Failures: 0 and no cabinet.
         Path fail = fresh("cab-fail");
         copyFixture("tiny-5x3.gif", fail, "a.gif");
-        checkEqual(0, VornNative.makeCab(new String[] {"a.gif", "missing.gif"}, fail.toString(), "bad.cab"),
+        checkEqual(0, VornNative.makeCab(new String[] {"a.gif", "missing.gif"}, fail + "/", "bad.cab"),
                    "a missing entry gives 0");
         String longName = "n".repeat(300) + ".cab";
-        checkEqual(0, VornNative.makeCab(new String[] {"a.gif"}, fail.toString(), longName), "a cabinet name over 255 bytes");
-        checkEqual(0, VornNative.makeCab(new String[] {"a.gif"}, fail + "/" + "d".repeat(260), "x.cab"),
+        checkEqual(0, VornNative.makeCab(new String[] {"a.gif"}, fail + "/", longName), "a cabinet name over 255 bytes");
+        checkEqual(0, VornNative.makeCab(new String[] {"a.gif"}, fail + "/" + "d".repeat(260) + "/", "x.cab"),
                    "a directory name over 255 bytes");
-        checkEqual(0, VornNative.makeCab(new String[] {"a.gif"}, fail.toString(), "bad\uD800.cab"),
+        checkEqual(0, VornNative.makeCab(new String[] {"a.gif"}, fail + "/", "bad\uD800.cab"),
                    "a cabinet name with an unpaired surrogate");
-        checkEqual(0, VornNative.makeCab(new String[] {"a\uDC00.gif"}, fail.toString(), "x.cab"),
+        checkEqual(0, VornNative.makeCab(new String[] {"a\uDC00.gif"}, fail + "/", "x.cab"),
                    "an entry with an unpaired surrogate");
         check(rawNames(fail).equals(List.of("a.gif")), "failures left no cabinet: " + rawNames(fail));
         return 0;
@@ -922,7 +924,7 @@ public final class VornNativeTest {
                 Path mine = Files.createDirectories(scratch.resolve("cab-" + t + "-" + r));
                 copyFixture("tiny-5x3.gif", mine, "t" + t + ".gif");
                 copyFixture("tone-u8-mono-11025.wav", mine, "r" + r + ".wav");
-                checkEqual(1, VornNative.makeCab(new String[] {"t" + t + ".gif", "+", "r" + r + ".wav"}, mine.toString(),
+                checkEqual(1, VornNative.makeCab(new String[] {"t" + t + ".gif", "+", "r" + r + ".wav"}, mine + "/",
                                                  "p.cab"), "thread " + t + " makeCab with relative entries");
                 checkEqual(2, cabFolders(mine.resolve("p.cab")), "thread " + t + ": the cabinet has two folders");
             });
@@ -944,14 +946,19 @@ public final class VornNativeTest {
             Thread th = new Thread(() -> {
                 try {
                     start.await();
-                    for (int r = 0; r < rounds; ++r) {
-                        for (int j = 0; j < jobs.size(); ++j) {
-                            jobs.get((j + thread) % jobs.size()).run(thread, r);
-                            calls.incrementAndGet();
-                        }
-                    }
                 } catch (Exception e) {
-                    check(false, "thread " + thread + ": " + e);
+                    check(false, "thread " + thread + " did not start: " + e);
+                    return;
+                }
+                for (int r = 0; r < rounds; ++r) {
+                    for (int j = 0; j < jobs.size(); ++j) {
+                        try {
+                            jobs.get((j + thread) % jobs.size()).run(thread, r);
+                        } catch (Exception e) {
+                            check(false, "thread " + thread + ": " + e);
+                        }
+                        calls.incrementAndGet();
+                    }
                 }
             });
             threads.add(th);
