@@ -967,7 +967,7 @@ public final class VornNativeTest {
         for (Thread th : threads) th.join(120_000);
         for (Thread th : threads) check(!th.isAlive(), "every thread finished");
         checkEqual((long) threadCount * rounds * jobs.size(), calls.get(), "calls made");
-        if (has("makeCab")) {
+        if (built.contains("makeCab")) {
             List<String> cabs = new ArrayList<>(List.of("cabextract", "-t", "-q"));
             try (Stream<Path> s = Files.list(scratch)) {
                 s.filter(p -> p.getFileName().toString().startsWith("cab-")).forEach(p -> cabs.add(p.resolve("p.cab").toString()));
