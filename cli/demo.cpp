@@ -35,11 +35,14 @@ long sizeOf(const std::string& path) {
     return std::fclose(out) == 0 && ok;
 }
 
-[[maybe_unused]] void report(const char* service, int result, const std::string& made) {
-    if (result == 1)
+// Says what a service made; false when it did not make it.
+[[maybe_unused]] bool report(const char* service, int result, const std::string& made) {
+    bool ok = result == 1 && sizeOf(made) >= 0;
+    if (ok)
         std::printf("%-18s ok      %s (%ld bytes)\n", service, made.c_str(), sizeOf(made));
     else
         std::printf("%-18s FAILED  %s\n", service, made.c_str());
+    return ok;
 }
 
 [[maybe_unused]] bool haveDesktop() {
@@ -69,8 +72,7 @@ int demo(const char* outDir) {
         int result = copyFile(samplePath("sample.gif"), gif) ? 0 : -1;
         vm::LocalString name(gif.c_str());
         if (result == 0) result = VornNative_makeTransparent(0, name.handle());
-        report("make-transparent", result, gif);
-        failures += result != 1;
+        failures += !report("make-transparent", result, gif);
     }
 #endif
 #if VORN_HAVE_SAVEJPEG
@@ -85,8 +87,7 @@ int demo(const char* outDir) {
             vm::LocalString name(jpeg.c_str());
             result = VornNative_saveJPEG(0, name.handle(), pixels.handle(), picture.width, picture.height);
         }
-        report("save-jpeg", result, jpeg);
-        failures += result != 1;
+        failures += !report("save-jpeg", result, jpeg);
     }
 #endif
 #if VORN_HAVE_WAV2AU
@@ -96,8 +97,7 @@ int demo(const char* outDir) {
         vm::LocalString in(wav.c_str());
         vm::LocalString name(au.c_str());
         int result = VornNative_wav2au(0, in.handle(), name.handle());
-        report("wav2au", result, au);
-        failures += result != 1;
+        failures += !report("wav2au", result, au);
     }
 #endif
 #if VORN_HAVE_MAKECAB
@@ -112,12 +112,12 @@ int demo(const char* outDir) {
             handles.push_back(strings.back()->handle());
         }
         vm::StringArray entries(handles.data(), static_cast<std::int32_t>(handles.size()));
-        vm::LocalString directory(outDir);
+        // The directory and the name are joined as they are: the separator is ours to give.
+        vm::LocalString directory((out + "/").c_str());
         vm::LocalString cabName("sample.cab");
         int result = VornNative_makeCab(0, entries.handle(), directory.handle(), cabName.handle());
         for (vm::LocalString* s : strings) delete s;
-        report("make-cab", result, out + "/sample.cab");
-        failures += result != 1;
+        failures += !report("make-cab", result, out + "/sample.cab");
     }
 #endif
 #if VORN_HAVE_COPYTOCLIPBOARD

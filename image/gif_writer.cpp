@@ -192,7 +192,10 @@ void GifImage::encodeImage(GifEncoderState& state) {
             if (current < 0) current = *in++;
             while (in != rowEnd) {
                 std::int32_t c = *in++;
-                std::int32_t h = ((c << 5) ^ current) % GifEncoderState::hashSize;
+                // c < 256 and current < 4096 keep the key below 8192, under twice
+                // the table size: one subtraction does the modulo.
+                std::int32_t h = (c << 5) ^ current;
+                if (h >= GifEncoderState::hashSize) h -= GifEncoderState::hashSize;
                 std::int32_t step = 1;
                 std::int32_t found = 0;
                 while (hashCodes[h] != 0) {
