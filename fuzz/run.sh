@@ -2,7 +2,7 @@
 # run.sh BUILD_DIR SECONDS: runs every fuzz target for SECONDS on a copy of its
 # seeds; fails when any target finds a crash, a leak or undefined behaviour.
 set -euo pipefail
-build=$1
+build=$(cd "$1" && pwd)
 seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
