@@ -1,7 +1,9 @@
 // The cabinet builder's entry list: the input is split at line feeds into
 // entries ("+" among them), a few of which name files that exist; the build
 // runs in a scratch folder and whatever cabinet it makes must be whole.
+#include <climits>
 #include <cstdint>
+#include <dlfcn.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +18,20 @@ namespace {
 
 std::string scratch;
 
+// The builder unloads the cabinet library after each build; the fuzzer's
+// coverage counters inside it must stay mapped, so one reference is held.
+void holdCabinetLibrary() {
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return;
+    self[length] = '\0';
+    std::string folder(self, std::strrchr(self, '/') - self);
+    if (dlopen((folder + "/libCABINET.so").c_str(), RTLD_NOW | RTLD_NODELETE) == nullptr)
+        dlopen("libCABINET.so", RTLD_NOW | RTLD_NODELETE);
+}
+
 void setUp() {
+    holdCabinetLibrary();
     char pattern[] = "/tmp/vorn-fuzz-cab-XXXXXX";
     if (mkdtemp(pattern) == nullptr) std::abort();
     scratch = pattern;
