@@ -20,7 +20,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "== fault sweep: every allocation, open, read, write and temporary name of each method made to fail"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-  build-asan/tests/sweep/sweep_tests --gtest_filter='Methods/FaultSweep.*' | grep -E '^[a-zA-Z]+ +[a-z]+ +[0-9]+ +[0-9]+$|^method|PASSED|FAILED'
+  build-asan/tests/sweep/sweep_tests --gtest_filter='Methods/FaultSweep.*' | grep -E '^[a-zA-Z0-9]+ +[a-z]+ +[0-9]+ +[0-9]+$|^method|PASSED|FAILED'
 
 seconds=${VORN_FUZZ_SECONDS:-60}
 if [ "$seconds" != 0 ] && [ -f fuzz/CMakeLists.txt ]; then
