@@ -156,7 +156,8 @@ TEST(CabCallbacks, FilesThroughDescriptors) {
     char back[6] = {};
     EXPECT_EQ(cabRead(fd, back, 5, &err, nullptr), 5u);
     EXPECT_STREQ(back, "45678");
-    EXPECT_EQ(cabRead(fd, back, 5, &err, nullptr), 1u);  // short read: error number stored
+    errno = 0;  // a short read stores the error number as it stands, here none
+    EXPECT_EQ(cabRead(fd, back, 5, &err, nullptr), 1u);
     EXPECT_EQ(cabSeek(fd, 0, SEEK_END, &err, nullptr), 10);
     EXPECT_EQ(err, 0);
     EXPECT_EQ(cabClose(fd, &err, nullptr), 0);
