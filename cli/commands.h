@@ -15,5 +15,8 @@ struct Picture {
 // Reads a binary PPM (P6, maxval 255). On failure says why in problem.
 bool readPpm(const char* path, Picture& picture, std::string& problem);
 
+// Calls VornNative_makeCab with the entries as the VM's string array.
+std::int32_t callMakeCab(const char* directory, const char* name, const std::vector<std::string>& entries);
+
 // Runs every service that is built on the bundled samples, writing into outDir.
 int demo(const char* outDir);

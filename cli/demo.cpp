@@ -103,20 +103,11 @@ int demo(const char* outDir) {
 #if VORN_HAVE_MAKECAB
     {
         // The cabinet packs what the demo made, with a folder break after the picture.
-        std::vector<std::string> names = {"sample.gif", "+", "sample.jpg", "sample.au"};
-        std::vector<vm::LocalString*> strings;
-        std::vector<vm::Handle> handles;
-        for (const std::string& name : names) {
-            if (name != "+" && sizeOf(out + "/" + name) < 0) continue;
-            strings.push_back(new vm::LocalString(name.c_str()));
-            handles.push_back(strings.back()->handle());
-        }
-        vm::StringArray entries(handles.data(), static_cast<std::int32_t>(handles.size()));
+        std::vector<std::string> names;
+        for (const char* name : {"sample.gif", "+", "sample.jpg", "sample.au"})
+            if (std::string(name) == "+" || sizeOf(out + "/" + name) >= 0) names.push_back(name);
         // The directory and the name are joined as they are: the separator is ours to give.
-        vm::LocalString directory((out + "/").c_str());
-        vm::LocalString cabName("sample.cab");
-        int result = VornNative_makeCab(0, entries.handle(), directory.handle(), cabName.handle());
-        for (vm::LocalString* s : strings) delete s;
+        int result = callMakeCab((out + "/").c_str(), "sample.cab", names);
         failures += !report("make-cab", result, out + "/sample.cab");
     }
 #endif

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -67,22 +68,35 @@ int runShowFile([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
 
 int runMakeCab([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
 #if VORN_HAVE_MAKECAB
-    vm::LocalString directory(argv[0]);
-    vm::LocalString name(argv[1]);
-    std::vector<vm::LocalString*> strings;
-    std::vector<vm::Handle> handles;
-    for (int i = 2; i < argc; ++i) {
-        strings.push_back(new vm::LocalString(argv[i]));
-        handles.push_back(strings.back()->handle());
-    }
-    vm::StringArray entries(handles.data(), static_cast<std::int32_t>(handles.size()));
-    std::int32_t result = VornNative_makeCab(0, entries.handle(), directory.handle(), name.handle());
-    for (vm::LocalString* s : strings) delete s;
-    return exitFor(result);
+    return exitFor(callMakeCab(argv[0], argv[1], std::vector<std::string>(argv + 2, argv + argc)));
 #else
     return notBuilt("make-cab");
 #endif
 }
+
+}  // namespace
+
+std::int32_t callMakeCab(const char* directory, const char* name, const std::vector<std::string>& entries) {
+#if VORN_HAVE_MAKECAB
+    std::vector<std::unique_ptr<vm::LocalString>> strings;
+    std::vector<vm::Handle> handles;
+    for (const std::string& entry : entries) {
+        strings.push_back(std::make_unique<vm::LocalString>(entry.data(), entry.size()));
+        handles.push_back(strings.back()->handle());
+    }
+    vm::StringArray array(handles.data(), static_cast<std::int32_t>(handles.size()));
+    vm::LocalString vmDirectory(directory);
+    vm::LocalString vmName(name);
+    return VornNative_makeCab(0, array.handle(), vmDirectory.handle(), vmName.handle());
+#else
+    (void)directory;
+    (void)name;
+    (void)entries;
+    return 0;
+#endif
+}
+
+namespace {
 
 int runMakeTransparent([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
 #if VORN_HAVE_MAKETRANSPARENT
