@@ -33,21 +33,31 @@ static_assert(sizeof(GifImageDescriptor) == 9);
 inline constexpr std::int32_t gifPassStep[4] = {8, 8, 4, 2};
 inline constexpr std::int32_t gifPassStart[4] = {0, 4, 2, 1};
 
-// The LZW encoder of one save.
+// The LZW encoder of one save. Its string table is open-addressed: the key
+// (prefix code, pixel) hashes to a slot and the walk goes on to the next slot
+// until it meets the key or an empty slot. With 65536 slots for at most 3838
+// strings, nearly every look-up ends at its first slot, and a walk always
+// ends. Which slot holds a string changes nothing in the codes written.
+// Plain data with no initialisers, so that a zeroed block is a fresh state.
 struct GifEncoderState {
-    static constexpr std::int32_t hashSize = 5003;  // a prime above the 3838 strings of one table
+    static constexpr std::int32_t slotBits = 16;
+    static constexpr std::int32_t slotCount = 1 << slotBits;
+    static constexpr std::int32_t codeCount = 4096;
 
-    std::int32_t initBits = 0;
-    std::int32_t codeBits = 0;
-    std::int32_t codeLimit = 0;
-    std::int32_t clearCode = 0;
-    std::int32_t endCode = 0;
-    std::int32_t nextCode = 0;
-    std::int32_t bitCount = 0;
-    std::uint8_t outBuffer[256] = {};
-    std::uint16_t hashCodes[hashSize] = {};
-    std::uint16_t hashPrefixes[hashSize] = {};
-    std::uint8_t hashSuffixes[hashSize] = {};
+    std::int32_t initBits;
+    std::int32_t codeBits;
+    std::int32_t codeLimit;
+    std::int32_t clearCode;
+    std::int32_t endCode;
+    std::int32_t nextCode;
+    std::int32_t bitCount;
+    std::uint8_t outBuffer[256];
+    // (prefix << 8 | pixel) << 12 | code; 0 marks an empty slot (no string
+    // has a code below 258).
+    std::uint32_t stringSlots[slotCount];
+    // The slot of each code of the current table, so that a new table
+    // empties only the slots in use.
+    std::uint16_t slotOfCode[codeCount];
 };
 
 class GifImage : public RasterImage {

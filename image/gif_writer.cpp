@@ -1,7 +1,6 @@
 // Writing a palette picture as a GIF89a file: one interlaced image over the
 // whole picture, LZW-coded with a hashed string table.
 #include <cstring>
-#include <new>
 
 #include "image/gif_image.h"
 #include "support/errors.h"
@@ -24,9 +23,18 @@ constexpr std::int32_t largestCodeBits = 12;
 constexpr std::int32_t fullBlock = 254;  // complete bytes that make a sub-block go out
 constexpr std::int32_t largestBlock = 255;
 
-// A probe walk longer than this has seen every slot it can reach (the
-// offsets k*k repeat after hashSize steps).
-constexpr std::int32_t lastProbeStep = 2 * GifEncoderState::hashSize + 1;
+constexpr std::uint32_t slotMask = GifEncoderState::slotCount - 1;
+constexpr std::int32_t codeFieldBits = 12;
+constexpr std::uint32_t codeFieldMask = (1u << codeFieldBits) - 1;
+
+// The string key (prefix code e, pixel c) and its first slot: the pixel in
+// the high byte spreads the strings of one prefix over the table.
+inline std::uint32_t stringKey(std::int32_t e, std::int32_t c) {
+    return (static_cast<std::uint32_t>(e) << 8) | static_cast<std::uint32_t>(c);
+}
+inline std::uint32_t firstSlot(std::int32_t e, std::int32_t c) {
+    return ((static_cast<std::uint32_t>(c) << 8) ^ static_cast<std::uint32_t>(e)) & slotMask;
+}
 
 constexpr std::uint8_t noPalette[RasterImage::paletteBytes] = {};
 
@@ -90,16 +98,15 @@ int GifImage::save(const char* path) {
     writeBytes(outputFile, &screenDescriptor, sizeof screenDescriptor);
     writeBytes(outputFile, palette != nullptr ? palette : noPalette, 3 * (1 << (b + 1)));
 
-    void* block = allocZeroed(sizeof(GifEncoderState));  // 25 KB: kept off the stack
-    if (block == nullptr) {
+    // 270 KB: kept off the stack. Zeroed memory is an empty state.
+    auto* state = static_cast<GifEncoderState*>(allocZeroed(sizeof(GifEncoderState)));
+    if (state == nullptr) {
         discardFile(outputFile);
         outputFile = nullptr;
         return 0;
     }
-    GifEncoderState* state = new (block) GifEncoderState();
     writeFrame(*state);
-    state->~GifEncoderState();
-    freeIfSet(block);
+    freeIfSet(state);
 
     writeByte(outputFile, trailer);
     int written = closeFile(outputFile);
@@ -125,12 +132,13 @@ void GifImage::writeFrame(GifEncoderState& state) {
 }
 
 void GifImage::resetCodes(GifEncoderState& state, std::int32_t initialBits) {
+    for (std::int32_t code = state.clearCode + 2; code < state.nextCode; ++code)
+        state.stringSlots[state.slotOfCode[code]] = 0;
     state.codeBits = initialBits + 1;
     state.clearCode = 1 << initialBits;
     state.endCode = state.clearCode + 1;
     state.nextCode = state.clearCode + 2;
     state.codeLimit = 1 << state.codeBits;
-    std::memset(state.hashCodes, 0, sizeof state.hashCodes);
 }
 
 void GifImage::flushBlock(GifEncoderState& state, std::int32_t count) {
@@ -158,9 +166,8 @@ void GifImage::encodeImage(GifEncoderState& state) {
     if (pixels != nullptr && width > 0 && height > 0) {
         // The loop keeps the encoder's counters in locals, handing them back
         // to the state only around a sub-block write.
-        std::uint16_t* const hashCodes = state.hashCodes;
-        std::uint16_t* const hashPrefixes = state.hashPrefixes;
-        std::uint8_t* const hashSuffixes = state.hashSuffixes;
+        std::uint32_t* const slots = state.stringSlots;
+        std::uint16_t* const slotOfCode = state.slotOfCode;
         std::uint8_t* const outBuffer = state.outBuffer;
         std::int32_t bitCount = state.bitCount;
         std::int32_t codeBits = state.codeBits;
@@ -177,6 +184,7 @@ void GifImage::encodeImage(GifEncoderState& state) {
             packCode(outBuffer, bitCount, codeBits, code);
         };
         auto restart = [&] {
+            state.nextCode = nextCode;  // the codes whose slots are to be emptied
             resetCodes(state, state.initBits);
             codeBits = state.codeBits;
             codeLimit = state.codeLimit;
@@ -192,40 +200,19 @@ void GifImage::encodeImage(GifEncoderState& state) {
             if (current < 0) current = *in++;
             while (in != rowEnd) {
                 std::int32_t c = *in++;
-                // c < 256 and current < 4096 keep the key below 8192, under twice
-                // the table size: one subtraction does the modulo.
-                std::int32_t h = (c << 5) ^ current;
-                if (h >= GifEncoderState::hashSize) h -= GifEncoderState::hashSize;
-                std::int32_t step = 1;
-                std::int32_t found = 0;
-                while (hashCodes[h] != 0) {
-                    if (hashPrefixes[h] == current && hashSuffixes[h] == c) {
-                        found = hashCodes[h];
-                        break;
-                    }
-                    h += step;
-                    if (h >= GifEncoderState::hashSize) h -= GifEncoderState::hashSize;
-                    step += 2;
-                    if (step > lastProbeStep) break;
-                }
-                if (found != 0) {
-                    current = found;
+                const std::uint32_t key = stringKey(current, c);
+                std::uint32_t slot = firstSlot(current, c);
+                std::uint32_t entry;
+                while ((entry = slots[slot]) != 0 && (entry >> codeFieldBits) != key) slot = (slot + 1) & slotMask;
+                if (entry != 0) {
+                    current = static_cast<std::int32_t>(entry & codeFieldMask);
                     continue;
                 }
                 put(current);
                 std::int32_t assigned = largestCode + 1;  // the value a full table compares
                 if (nextCode <= largestCode) {
-                    if (hashCodes[h] != 0) {
-                        // Every slot this walk can reach is taken: start a
-                        // new table, as a full one would.
-                        put(clearCode);
-                        restart();
-                        current = c;
-                        continue;
-                    }
-                    hashCodes[h] = static_cast<std::uint16_t>(nextCode);
-                    hashPrefixes[h] = static_cast<std::uint16_t>(current);
-                    hashSuffixes[h] = static_cast<std::uint8_t>(c);
+                    slots[slot] = (key << codeFieldBits) | static_cast<std::uint32_t>(nextCode);
+                    slotOfCode[nextCode] = static_cast<std::uint16_t>(slot);
                     assigned = nextCode++;
                 }
                 if (assigned == codeLimit) {

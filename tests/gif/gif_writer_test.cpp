@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -87,6 +88,98 @@ void expectGiflibReads(const std::string& bytes, int width, int height, const st
     EXPECT_EQ(p.frames[0].transparentIndex, transparent);
 }
 
+
+// The image data as the classic encoder writes it: strings kept in a table of
+// 5003 slots probed at h, h + 1, h + 4, h + 9, ..., codes packed least
+// significant bit first into sub-blocks of 254 or 255 bytes. The writer must
+// give the same bytes however it keeps its own table. Empty when a probe
+// walk found no free slot.
+std::string classicImageData(const std::vector<std::uint8_t>& pixels, int width, int height) {
+    constexpr int slots = 5003;
+    std::vector<int> codes(slots), prefixes(slots), suffixes(slots);
+    std::string out(1, '\x08');
+    std::vector<std::uint8_t> buffer(260);
+    int bitCount = 0, codeBits = 9, codeLimit = 512, nextCode = 258;
+    auto flush = [&](int n) {
+        out += static_cast<char>(n);
+        out.append(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(n));
+    };
+    auto put = [&](int code) {
+        if (bitCount / 8 >= 254) {
+            int p = bitCount / 8;
+            flush(p);
+            buffer[0] = buffer[static_cast<std::size_t>(p)];
+            bitCount %= 8;
+        }
+        for (int i = 0; i < codeBits; ++i, ++bitCount) {
+            std::uint8_t& byte = buffer[static_cast<std::size_t>(bitCount / 8)];
+            if (bitCount % 8 == 0) byte = 0;
+            if ((code >> i) & 1) byte = static_cast<std::uint8_t>(byte | (1 << (bitCount % 8)));
+        }
+    };
+    auto reset = [&] {
+        std::fill(codes.begin(), codes.end(), 0);
+        codeBits = 9;
+        codeLimit = 512;
+        nextCode = 258;
+    };
+    std::vector<int> order;
+    for (int pass = 0; pass < 4; ++pass)
+        for (int y = gifPassStart[pass]; y < height; y += gifPassStep[pass]) order.push_back(y);
+    put(256);
+    int e = -1;
+    for (int y : order) {
+        for (int x = 0; x < width; ++x) {
+            int c = pixels[static_cast<std::size_t>(y) * width + x];
+            if (e < 0) {
+                e = c;
+                continue;
+            }
+            int h = ((c << 5) ^ e) % slots, step = 1;
+            bool known = false;
+            while (codes[h] != 0) {
+                if (prefixes[h] == e && suffixes[h] == c) {
+                    e = codes[h];
+                    known = true;
+                    break;
+                }
+                h = (h + step) % slots;
+                step += 2;
+                if (step > 2 * slots + 1) return "";
+            }
+            if (known) continue;
+            put(e);
+            int assigned = 4096;
+            if (nextCode <= 4095) {
+                codes[h] = nextCode;
+                prefixes[h] = e;
+                suffixes[h] = c;
+                assigned = nextCode++;
+            }
+            if (assigned == codeLimit) {
+                if (codeBits < 12) {
+                    ++codeBits;
+                    codeLimit <<= 1;
+                } else {
+                    put(256);
+                    reset();
+                }
+            }
+            e = c;
+        }
+    }
+    put(e);
+    put(257);
+    int bytes = (bitCount + 7) / 8;
+    if (bytes > 255) {
+        flush(255);
+        std::copy(buffer.begin() + 255, buffer.begin() + bytes, buffer.begin());
+        bytes -= 255;
+    }
+    if (bytes > 0) flush(bytes);
+    flush(0);
+    return out;
+}
 }  // namespace
 
 // Worked out by hand from the code sequence.
@@ -230,6 +323,50 @@ TEST(GifWriter, LargeVariedPicturesRoundTrip) {
         EXPECT_TRUE(screenPixels(back) == pixels);
         EXPECT_EQ(back.hasTransparent, 1);
         EXPECT_EQ(back.transparentIndex, pixels[0]);
+    }
+}
+
+// The writer's string table is its own; the bytes it writes must be those of
+// the classic 5003-slot encoder, on real pictures and on ones that keep the
+// table busy (many colours, long runs, full tables over and over).
+TEST(GifWriter, DataIsTheClassicEncodersByteForByte) {
+    struct Case {
+        std::string label;
+        int width, height;
+        std::vector<std::uint8_t> pixels;
+    };
+    std::vector<Case> cases;
+    for (const char* name : {"gif/photo-640x480.gif", "gif/interlaced-rose.gif", "gif/made/plasma-300x200.gif",
+                             "gif/two-colour-37x23.gif", "gif/tiny-5x3.gif", "gif/made/local-tables.gif"}) {
+        GifImage image;
+        ASSERT_EQ(image.read(dataPath(name).c_str(), 0), 1) << name;
+        cases.push_back({name, image.width, image.height, screenPixels(image)});
+    }
+    cases.push_back({"noise 256", 900, 700, noise(900 * 700, 11, 256)});
+    cases.push_back({"noise 3", 1200, 500, noise(1200 * 500, 12, 3)});
+    std::vector<std::uint8_t> runs(1000 * 600);
+    for (std::size_t i = 0; i < runs.size(); ++i) runs[i] = static_cast<std::uint8_t>((i / 37 + i / 1013) % 251);
+    cases.push_back({"runs", 1000, 600, runs});
+    std::vector<std::uint8_t> gradient(777 * 555);
+    for (int y = 0; y < 555; ++y)
+        for (int x = 0; x < 777; ++x) gradient[static_cast<std::size_t>(y) * 777 + x] = static_cast<std::uint8_t>((x * x + y * 3) >> 7);
+    cases.push_back({"gradient", 777, 555, gradient});
+    cases.push_back({"one pixel", 1, 1, {7}});
+    cases.push_back({"column", 1, 300, noise(300, 13, 256)});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::string expected = classicImageData(c.pixels, c.width, c.height);
+        ASSERT_FALSE(expected.empty());
+        GifImage image;
+        makePicture(image, c.width, c.height, c.pixels);
+        std::string bytes = saved(image);
+        // Header, colour table, image descriptor, then the data and the trailer.
+        ASSERT_GT(bytes.size(), expected.size() + 1);
+        std::size_t start = bytes.size() - expected.size() - 1;
+        EXPECT_EQ(static_cast<unsigned char>(bytes[start - 10]), 0x2C);
+        EXPECT_TRUE(bytes.compare(start, expected.size(), expected) == 0);
+        EXPECT_EQ(bytes.back(), ';');
     }
 }
 
