@@ -6,16 +6,24 @@
 
 namespace gif_testing {
 
+namespace {
+// giflib has no text for some of its codes.
+std::string errorText(int error) {
+    const char* text = GifErrorString(error);
+    return text != nullptr ? text : "giflib error " + std::to_string(error);
+}
+}  // namespace
+
 GiflibPicture giflibRead(const std::string& path) {
     GiflibPicture picture;
     int error = 0;
     GifFileType* file = DGifOpenFileName(path.c_str(), &error);
     if (file == nullptr) {
-        picture.error = GifErrorString(error);
+        picture.error = errorText(error);
         return picture;
     }
     if (DGifSlurp(file) != GIF_OK) {
-        picture.error = GifErrorString(file->Error);
+        picture.error = errorText(file->Error);
         DGifCloseFile(file, &error);
         return picture;
     }
