@@ -70,7 +70,8 @@ Expected expectedRead(const GiflibPicture& picture, int wanted) {
         const GiflibFrame& f = picture.frames[i];
         // Tables replace the start of the palette, and what a graphic
         // control extension declares stays for the later frames.
-        std::memcpy(e.palette.data(), f.colours.data(), f.colours.size() < 768 ? f.colours.size() : 768);
+        if (!f.colours.empty())
+            std::memcpy(e.palette.data(), f.colours.data(), f.colours.size() < 768 ? f.colours.size() : 768);
         if (f.transparentIndex >= 0) {
             e.hasTransparent = true;
             e.transparentIndex = f.transparentIndex;
