@@ -191,7 +191,14 @@ int buildCabinetInDirectory(std::int32_t count, char** entries, const char* cabD
             cabPath = anchored;
         }
     }
-    SetCurrentDirectoryA(cabDirectory);
+    BOOL moved = SetCurrentDirectoryA(cabDirectory);
+    // Too long to anchor, the relative path would be taken a second time from
+    // inside itself. A directory ending in a slash is the current directory
+    // now, and the cabinet is found from there.
+    std::size_t directoryLength = std::strlen(cabDirectory);
+    if (cabPath == cabDirectory && cabDirectory[0] != '/' && moved && directoryLength > 0 &&
+        cabDirectory[directoryLength - 1] == '/')
+        cabPath = "";
     int result = buildCabinet(count, entries, cabPath, cabName, errorText);
     if (previous != nullptr) SetCurrentDirectoryA(previous);
     if (previous != nullptr && previous != saved) crt::free(previous);

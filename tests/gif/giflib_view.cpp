@@ -6,16 +6,24 @@
 
 namespace gif_testing {
 
+namespace {
+// giflib has no text for some of its codes.
+std::string errorText(int error) {
+    const char* text = GifErrorString(error);
+    return text != nullptr ? text : "giflib error " + std::to_string(error);
+}
+}  // namespace
+
 GiflibPicture giflibRead(const std::string& path) {
     GiflibPicture picture;
     int error = 0;
     GifFileType* file = DGifOpenFileName(path.c_str(), &error);
     if (file == nullptr) {
-        picture.error = GifErrorString(error);
+        picture.error = errorText(error);
         return picture;
     }
     if (DGifSlurp(file) != GIF_OK) {
-        picture.error = GifErrorString(file->Error);
+        picture.error = errorText(file->Error);
         DGifCloseFile(file, &error);
         return picture;
     }
@@ -62,7 +70,8 @@ Expected expectedRead(const GiflibPicture& picture, int wanted) {
         const GiflibFrame& f = picture.frames[i];
         // Tables replace the start of the palette, and what a graphic
         // control extension declares stays for the later frames.
-        std::memcpy(e.palette.data(), f.colours.data(), f.colours.size() < 768 ? f.colours.size() : 768);
+        if (!f.colours.empty())
+            std::memcpy(e.palette.data(), f.colours.data(), f.colours.size() < 768 ? f.colours.size() : 768);
         if (f.transparentIndex >= 0) {
             e.hasTransparent = true;
             e.transparentIndex = f.transparentIndex;
