@@ -240,22 +240,38 @@ struct CodeTable {
     std::int32_t nextCode = 0, codeBits = 0, codeLimit = 0;
 };
 
-// Copies n bytes from an earlier place in the same row; the two overlap
-// when the source is fewer than n bytes back. Whole 8-byte steps may run
-// past the n bytes up to limit, into pixels not yet decoded.
+inline void copyWord(std::uint8_t* to, const std::uint8_t* from) {
+    std::uint64_t word;
+    std::memcpy(&word, from, 8);
+    std::memcpy(to, &word, 8);
+}
+
+// Copies a string of n bytes decoded before. In the same row the two
+// overlap when the source is fewer than n bytes back; an interlaced image
+// may have the source in a row further on. Whole 8-byte steps may run past
+// the n bytes up to limit, into pixels not yet decoded.
 inline void copyEarlier(std::uint8_t* out, const std::uint8_t* from, std::int32_t n, const std::uint8_t* limit) {
     std::ptrdiff_t distance = out - from;
+    if (distance < 0) {
+        std::memmove(out, from, static_cast<std::size_t>(n));
+        return;
+    }
     if (out + n + 7 <= limit) {
-        if (distance >= 8) {
-            for (std::int32_t done = 0; done < n; done += 8) std::memcpy(out + done, from + done, 8);
+        if (n <= distance || distance >= 8) {
+            for (std::int32_t done = 0; done < n; done += 8) copyWord(out + done, from + done);
             return;
         }
-        if (n <= distance) {  // no overlap: one 8-byte step, loaded before it is stored
-            std::uint64_t word;
-            std::memcpy(&word, from, 8);
-            std::memcpy(out, &word, 8);
-            return;
+        // A run repeating every distance bytes: each step lays down all that
+        // lies before it again, doubling the gap, until whole words can go.
+        std::ptrdiff_t gap = distance;
+        std::int32_t done = 0;
+        while (gap < 8 && done < n) {
+            copyWord(out + done, from);
+            done += static_cast<std::int32_t>(gap);
+            gap += gap;
         }
+        for (; done < n; done += 8) copyWord(out + done, out + done - gap);
+        return;
     }
     if (distance == 1) {
         std::memset(out, *from, static_cast<std::size_t>(n));

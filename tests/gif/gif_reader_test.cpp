@@ -180,6 +180,33 @@ TEST(GifReader, FixturesCoverTheirCases) {
     EXPECT_TRUE(beyond);
 }
 
+// Runs that repeat every 1 to 9 pixels make strings that overlap their own
+// source, and interlaced rows put a string's source after it in the block;
+// rows of odd widths leave no room for whole-word copies at their ends.
+TEST(GifReader, RepeatingRunsDecodeAsGiflibDoes) {
+    for (int period = 1; period <= 9; ++period) {
+        for (int width : {5, 64, 333}) {
+            SCOPED_TRACE("period " + std::to_string(period) + ", width " + std::to_string(width));
+            const int height = 41;
+            std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height);
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x)
+                    pixels[static_cast<std::size_t>(y) * width + x] =
+                        static_cast<std::uint8_t>((x + y / 7) % period * 17 + (y % 5 == 4 ? 1 : 0));
+            GifImage picture;
+            makePicture(picture, width, height, pixels);
+            TempDir dir;
+            ASSERT_EQ(picture.save(dir.file("runs.gif").c_str()), 1);
+            GiflibPicture theirs = giflibRead(dir.file("runs.gif"));
+            ASSERT_TRUE(theirs.ok) << theirs.error;
+            GifImage ours;
+            ASSERT_EQ(ours.read(dir.file("runs.gif").c_str(), 0), 1);
+            EXPECT_TRUE(screenPixels(ours) == pixels);
+            EXPECT_TRUE(theirs.frames[0].pixels == pixels);
+        }
+    }
+}
+
 TEST(GifReader, InterlacedRowsLandInPassOrder) {
     // Rows of a 1-pixel-wide image hold their file order; row y must end
     // up where the passes put it.
