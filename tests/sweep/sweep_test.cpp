@@ -1,8 +1,10 @@
 // For each method on a representative input: one run counts the allocations,
-// opens, reads, writes and temporary names it makes; then one run for each of
-// them makes that one fail. Every run must end without a crash or a leak,
-// report 0 unless its output was made whole, show each box at most once, and
-// leave the output either complete or exactly as it was, with no stray file.
+// opens, reads, writes, temporary names and program starts it makes; then one
+// run for each of them makes that one fail. Every run must end without a
+// crash or a leak, report 0 unless its output was made whole, show each box
+// at most once, and leave the output either complete or exactly as it was,
+// with no stray file and no descriptor open; a program it starts is started
+// only on success.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,6 +31,7 @@ const KindInfo kinds[] = {
     {fault::Kind::Read, "read", {"Error: Cannot read file"}},
     {fault::Kind::Write, "write", {"Error: Cannot write file"}},
     {fault::Kind::TempName, "tempname", {}},
+    {fault::Kind::Start, "start", {}},
 };
 
 std::vector<std::string> sorted(std::vector<std::string> names) {
@@ -91,6 +94,9 @@ TEST_P(FaultSweep, EveryFailurePointFailsCleanly) {
         ::testing::internal::GetCapturedStdout();
         for (const KindInfo& info : kinds) points[info.kind] = fault::count(info.kind);
         ASSERT_EQ(result, 1) << method.name << " fails without any fault";
+        if (method.checkStarted != nullptr) {
+            ASSERT_EQ(method.checkStarted(result), "");
+        }
         ASSERT_TRUE(recorder.boxes().empty());
         wholeOutput = run.output(method);
         wholeFiles = sorted(run.work.list());
@@ -108,6 +114,7 @@ TEST_P(FaultSweep, EveryFailurePointFailsCleanly) {
             Recorder recorder;
             int result;
             std::string printed;
+            int descriptors = openDescriptors();
             {
                 fault::Scope faults;
                 fault::failAt(info.kind, point);
@@ -120,6 +127,11 @@ TEST_P(FaultSweep, EveryFailurePointFailsCleanly) {
                 if (!ok) problems.push_back(problem);
             };
             check(result == 0 || result == 1, "result " + std::to_string(result));
+            check(openDescriptors() == descriptors, "a descriptor was left open");
+            if (method.checkStarted != nullptr) {
+                std::string problem = method.checkStarted(result);
+                check(problem.empty(), problem);
+            }
             std::vector<std::string> files = sorted(run.work.list());
             if (result == 1) {
                 check(run.output(method) == wholeOutput, "reported success with an incomplete output");
