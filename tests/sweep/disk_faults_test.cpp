@@ -1,10 +1,11 @@
 // Real disk faults instead of injected ones, for each method that makes a
-// file: in a child process whose file size limit cuts the writes short at
-// sizes below the whole output, and in one whose user may not write the
-// output's folder. Each such run must report 0, leave the old output as it
-// was (or none, where a partial cabinet goes with the old one), leave no
-// stray or temporary file, and show each box and line at most once and only
-// those a failed write gives.
+// file, on its sample input and on one whose output takes many buffers: in a
+// child process whose file size limit cuts the writes short at sizes below
+// the whole output, and in one whose user may not write the output's folder.
+// Each such run must report 0, leave the old output as it was (or none,
+// where a partial cabinet goes with the old one) or no output where there
+// was none, leave no stray or temporary file, and show each box and line at
+// most once and only those a failed write gives.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -239,16 +240,22 @@ TEST_P(DiskFaults, AShortDiskOrAClosedFolderLeavesTheOldOutput) {
 
     auto large = largeInputs().find(method.name);
     ASSERT_NE(large, largeInputs().end()) << method.name << " has no large input";
-    const struct {
+    struct Input {
         const char* label;
         void (*enlarge)(const std::string&);
-    } inputs[] = {{"sample", nullptr}, {"large", large->second}};
+        bool oldOutput;
+    };
+    std::vector<Input> inputs = {{"sample", nullptr, true}, {"large", large->second, true}};
+    // Without an old output a failed run must leave none; makeTransparent's
+    // output is its input.
+    if (std::string(method.name) != "makeTransparent") inputs.push_back({"fresh", large->second, false});
 
     std::printf("%-16s %-7s %-10s %8s %6s %-7s %-6s %s\n", "method", "input", "limit", "size", "result", "output",
                 "checks", "shown");
     for (const auto& input : inputs) {
         auto lay = [&](const DiskRun& run) {
             if (input.enlarge != nullptr) input.enlarge(run.work.path());
+            if (!input.oldOutput) unlink(run.work.file(method.output).c_str());
             run.open();
         };
         long size;
@@ -301,8 +308,13 @@ TEST_P(DiskFaults, AShortDiskOrAClosedFolderLeavesTheOldOutput) {
             check(outcome.result == (whole ? 1 : 0), "result " + std::to_string(outcome.result));
             std::vector<std::string> files = sorted(run.work.list());
             if (whole) {
+                std::vector<std::string> expectedFiles = oldFiles;
+                if (!input.oldOutput) {
+                    expectedFiles.push_back(method.output);
+                    expectedFiles = sorted(expectedFiles);
+                }
                 check(readFile(output) == wholeOutput, "the output is not the whole one");
-                check(files == oldFiles, "a successful run left another file");
+                check(files == expectedFiles, "a successful run left another file");
                 check(outcome.boxes.empty(), "a successful run showed a box");
             } else if (method.failureMayRemoveOutput && !fileExists(output)) {
                 std::vector<std::string> expectedFiles = oldFiles;
@@ -329,7 +341,10 @@ TEST_P(DiskFaults, AShortDiskOrAClosedFolderLeavesTheOldOutput) {
             std::string shown;
             for (const std::string& text : outcome.boxes) shown += (shown.empty() ? "" : " | ") + text;
             for (const std::string& text : outcome.lines) shown += (shown.empty() ? "" : " | ") + text;
-            std::string kept = !fileExists(output) ? "removed" : readFile(output) == oldContent ? "old" : "new";
+            std::string kept = !fileExists(output)     ? (input.oldOutput ? "removed" : "none")
+                               : !input.oldOutput         ? "new"
+                               : readFile(output) == oldContent ? "old"
+                                                                : "new";
             std::printf("%-16s %-7s %-10s %8ld %6d %-7s %-6s %s\n", method.name, input.label, limit.label.c_str(), size,
                         outcome.result, kept.c_str(), problems.empty() ? "passed" : "FAILED", shown.c_str());
         }
