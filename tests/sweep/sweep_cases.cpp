@@ -9,6 +9,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include "cli/commands.h"
@@ -89,6 +90,35 @@ std::string checkStarted(int result) {
     return {};
 }
 
+// The caller's current directory deeper than the method's fixed buffer, so
+// that saving it takes a block; the call must leave the caller there.
+std::string deepFolder;
+std::string leftIn;
+
+void prepareDeepFolder(const std::string& dir) {
+    prepareDesktop(dir);
+    deepFolder = dir + "/deep";
+    while (deepFolder.size() < 300) deepFolder += "/" + std::string(40, 'd');
+    desktop_testing::makeDirs(deepFolder);
+}
+
+int showFile(const std::string& directory, const std::string& file);
+
+int showFileFromDeepFolder(const std::string& dir) {
+    std::string start = desktop_testing::currentDirectory();
+    if (chdir(deepFolder.c_str()) != 0) return -1;
+    int result = showFile(dir, dir + "/" + shownFile);
+    leftIn = desktop_testing::currentDirectory();
+    if (chdir(start.c_str()) != 0) return -1;
+    return result;
+}
+
+std::string checkStartedFromDeepFolder(int result) {
+    std::string problem = checkStarted(result);
+    if (problem.empty() && leftIn != deepFolder) problem = "the caller was left in " + leftIn;
+    return problem;
+}
+
 int showFile(const std::string& directory, const std::string& file) {
     vm::LocalString d(directory.c_str());
     vm::LocalString f(file.c_str());
@@ -164,9 +194,12 @@ std::vector<MethodCase> makeCases() {
                      nullptr});
 #endif
 #if VORN_HAVE_SHOWFILE
-    // Through the association, and with no directory through xdg-open.
+    // Through the association, from a deep current directory, and with no
+    // directory through xdg-open.
     cases.push_back({"showFile", "", false, prepareDesktop,
                      [](const std::string& dir) { return showFile(dir, dir + "/" + shownFile); }, checkStarted});
+    cases.push_back({"showFileDeepCwd", "", false, prepareDeepFolder, showFileFromDeepFolder,
+                     checkStartedFromDeepFolder});
     cases.push_back({"showFileXdgOpen", "", false, prepareDesktop,
                      [](const std::string& dir) { return showFile("", dir + "/" + shownFile); }, checkStarted});
 #endif
