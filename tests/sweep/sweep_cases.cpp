@@ -126,6 +126,20 @@ int showFile(const std::string& directory, const std::string& file) {
 }
 #endif
 
+#if VORN_HAVE_COPYTOCLIPBOARD
+// A desktop whose clipboard tool takes the text and exits, so that the copy
+// is also handed off.
+struct HandOffDesktop {
+    desktop_testing::XdgTree tree;
+    desktop_testing::ScopedEnv display{"DISPLAY", ":77"};
+    desktop_testing::ScopedEnv wayland{"WAYLAND_DISPLAY", nullptr};
+    explicit HandOffDesktop(const std::string& root) : tree(root) {
+        desktop_testing::writeScript(tree.bin + "/xclip", "#!/bin/sh\n/bin/cat > /dev/null\n");
+    }
+};
+std::unique_ptr<HandOffDesktop> handOffDesktop;
+#endif
+
 std::vector<MethodCase> makeCases() {
     std::vector<MethodCase> cases;
 #if VORN_HAVE_MAKETRANSPARENT
@@ -204,9 +218,20 @@ std::vector<MethodCase> makeCases() {
                      [](const std::string& dir) { return showFile("", dir + "/" + shownFile); }, checkStarted});
 #endif
 #if VORN_HAVE_COPYTOCLIPBOARD
-    cases.push_back({"copyToClipboard", "", false, [](const std::string&) {},
+    cases.push_back({"copyToClipboard", "", false, [](const std::string&) { handOffDesktop.reset(); },
                      [](const std::string&) {
                          vm::LocalString text("text for the clipboard");
+                         return static_cast<int>(VornNative_copyToClipboard(0, text.handle()));
+                     },
+                     nullptr});
+    // Also handed to an X desktop's clipboard tool.
+    cases.push_back({"copyToClipboardX", "", false,
+                     [](const std::string& dir) {
+                         handOffDesktop.reset();
+                         handOffDesktop = std::make_unique<HandOffDesktop>(dir + "/desktop");
+                     },
+                     [](const std::string&) {
+                         vm::LocalString text("text for the clipboard and the desktop");
                          return static_cast<int>(VornNative_copyToClipboard(0, text.handle()));
                      },
                      nullptr});
