@@ -1,12 +1,12 @@
-// Fault injection for tests: any allocation, open, read or write that the
-// stand-ins perform can be made to fail, counted from the moment a plan is set,
+// Fault injection for tests: any allocation, open, read, write or program
+// start that the stand-ins perform can be made to fail, counted from the moment a plan is set,
 // with no code edited. The counters also tell a test how many operations of
 // each kind a run made, so that a sweep can fail each one in turn.
 #pragma once
 
 namespace fault {
 
-enum class Kind { Alloc, Open, Read, Write, TempName, Count_ };
+enum class Kind { Alloc, Open, Read, Write, TempName, Start, Count_ };
 
 // The nth operation of this kind from now on fails (1 = the next one). With
 // persist, that one and every later one fail. 0 disables the plan.

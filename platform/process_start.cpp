@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/fault.h"
+
 extern char** environ;
 
 namespace process {
@@ -94,7 +96,10 @@ int startDetached(const std::string& path, const std::vector<std::string>& args,
     if (pipe2(report, O_CLOEXEC) != 0) return errno;
     int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
 
-    pid_t child = fork();
+    // Both forks are counted here: the child's count would be its own.
+    bool childForks = !fault::shouldFail(fault::Kind::Start);
+    bool programForks = childForks && !fault::shouldFail(fault::Kind::Start);
+    pid_t child = childForks ? fork() : (errno = EAGAIN, -1);
     if (child < 0) {
         int error = errno;
         close(report[0]);
@@ -105,7 +110,7 @@ int startDetached(const std::string& path, const std::vector<std::string>& args,
     if (child == 0) {
         close(report[0]);
         int error = 0;
-        pid_t grandchild = fork();
+        pid_t grandchild = programForks ? fork() : (errno = EAGAIN, -1);
         if (grandchild != 0) {
             if (grandchild < 0) {
                 error = errno;
@@ -146,7 +151,7 @@ int runWithInput(const std::string& path, const std::vector<std::string>& args, 
     int channel[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) return -1;
     int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    pid_t child = fork();
+    pid_t child = fault::shouldFail(fault::Kind::Start) ? (errno = EAGAIN, -1) : fork();
     if (child < 0) {
         close(channel[0]);
         close(channel[1]);

@@ -78,21 +78,28 @@ Strings configDirs() {
     return dirs;
 }
 
+// A file that cannot be read to its end counts as missing: half a list
+// could name a program its removed part took away.
 bool readLines(const std::string& path, Strings& lines) {
+    if (fault::shouldFail(fault::Kind::Open)) return false;
     std::FILE* file = std::fopen(path.c_str(), "r");
     if (file == nullptr) return false;
+    Strings read;
     std::string line;
     int c;
     while ((c = std::fgetc(file)) != EOF) {
         if (c == '\n') {
-            lines.push_back(line);
+            read.push_back(line);
             line.clear();
         } else {
             line.push_back(static_cast<char>(c));
         }
     }
-    if (!line.empty()) lines.push_back(line);
+    bool failed = std::ferror(file) != 0 || fault::shouldFail(fault::Kind::Read);
     std::fclose(file);
+    if (failed) return false;
+    if (!line.empty()) read.push_back(line);
+    lines.insert(lines.end(), read.begin(), read.end());
     return true;
 }
 
@@ -341,6 +348,7 @@ std::string programOfId(const std::string& id, const Strings& data) {
 // Where a desktop has no mimeinfo.cache, the types its entries declare,
 // read from the entries themselves (IDs in name order).
 void scanEntries(const std::string& dir, const std::string& prefix, KeyFile& cache, int depth = 0) {
+    if (fault::shouldFail(fault::Kind::Open)) return;
     DIR* listing = opendir(dir.c_str());
     if (listing == nullptr) return;
     Strings names;

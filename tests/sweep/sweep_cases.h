@@ -18,9 +18,16 @@ struct MethodCase {
     // Lays out the inputs and an old output file in the work folder.
     void (*prepare)(const std::string& dir);
     int (*call)(const std::string& dir);
+    // For a method that starts a program instead of making a file: reaps
+    // what the last call started and says what was wrong with it given the
+    // call's result (empty when nothing). Null for the others.
+    std::string (*checkStarted)(int result);
 };
 
 const std::vector<MethodCase>& methodCases();
+
+// Descriptors this process holds open.
+int openDescriptors();
 
 // The old content every prepared output starts with.
 extern const char oldOutput[];
