@@ -18,9 +18,13 @@ cmake --build build-asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-echo "== fault sweep: every allocation, open, read, write and temporary name of each method made to fail"
+echo "== fault sweep: every allocation, open, read, write, temporary name and program start of each method made to fail"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   build-asan/tests/sweep/sweep_tests --gtest_filter='Methods/FaultSweep.*' | grep -E '^[a-zA-Z0-9]+ +[a-z]+ +[0-9]+ +[0-9]+$|^method|PASSED|FAILED'
+
+echo "== real disk faults: file size limits below each output, and a folder without write permission"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  build-asan/tests/sweep/sweep_tests --gtest_filter='Methods/DiskFaults.*' | grep -vE '^\[ +(RUN|OK) +\]|^$'
 
 seconds=${VORN_FUZZ_SECONDS:-60}
 if [ "$seconds" != 0 ] && [ -f fuzz/CMakeLists.txt ]; then
