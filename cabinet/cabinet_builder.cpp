@@ -1,10 +1,14 @@
 #include "cabinet/cabinet_builder.h"
 
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
 #include "cabinet/cabinet_callbacks.h"
 #include "platform/directories.h"
+#include "platform/files.h"
 #include "platform/library_loader.h"
 #include "platform/runtime.h"
 
@@ -66,6 +70,39 @@ int fail(const char* call, const ERF& erf, char* errorText) {
     return 0;
 }
 
+constexpr int cabinetFileError = 6;
+
+// The library writes the cabinet under a fresh name beside the one asked
+// for, and it is renamed into place only once it is whole: a full disk or a
+// failed build then leaves an existing cabinet exactly as it was, where the
+// library alone would delete it with its own partial file.
+struct StagedCabinet {
+    char target[PATH_MAX];
+    char staged[PATH_MAX];
+
+    // Points params at the fresh name; false when none can be had.
+    bool stage(CCAB& params) {
+        static unsigned long serial = 0;
+        std::snprintf(target, sizeof target, "%s%s", params.szCabPath, params.szCab);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::snprintf(params.szCab, sizeof params.szCab, ".vorn-%ld-%lu.cab", static_cast<long>(getpid()),
+                          ++serial);
+            std::snprintf(staged, sizeof staged, "%s%s", params.szCabPath, params.szCab);
+            if (GetFileAttributesA(staged) == INVALID_FILE_ATTRIBUTES) return true;
+        }
+        return false;
+    }
+    // Keeps the old cabinet's permission bits when it replaces one.
+    bool place() const {
+        bool replaced = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES &&
+                        ReplaceFileA(target, staged, nullptr, 0, nullptr, nullptr);
+        return replaced || MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING);
+    }
+    void discard() const {
+        if (GetFileAttributesA(staged) != INVALID_FILE_ATTRIBUTES) DeleteFileA(staged);
+    }
+};
+
 }  // namespace
 
 const char* cabinetErrorText(int code) {
@@ -125,10 +162,9 @@ BOOL destroyCabinetContext(HFCI context) {
     return result;
 }
 
-int buildCabinet(std::int32_t count, char** entries, const char* cabDirectory, const char* cabName,
-                 char* errorText) {
-    CCAB params;
-    initCabinetParams(&params, cabDirectory, cabName);
+namespace {
+
+int buildStaged(std::int32_t count, char** entries, CCAB& params, char* errorText) {
     ERF erf{libraryUnavailableCode, 0, 1};
     HFCI context = createCabinetContext(&erf, cabFilePlaced, cabAlloc, cabFree, cabOpen, cabRead, cabWrite, cabClose,
                                         cabSeek, cabDelete, cabGetTempFile, &params, nullptr);
@@ -158,6 +194,21 @@ int buildCabinet(std::int32_t count, char** entries, const char* cabDirectory, c
     }
     if (destroyCabinetContext(context) != 1) return fail("FCIDestroy", erf, errorText);
     return 1;
+}
+
+}  // namespace
+
+int buildCabinet(std::int32_t count, char** entries, const char* cabDirectory, const char* cabName,
+                 char* errorText) {
+    CCAB params;
+    initCabinetParams(&params, cabDirectory, cabName);
+    StagedCabinet cabinet;
+    const ERF placing{cabinetFileError, 0, 1};
+    if (!cabinet.stage(params)) return fail("FCIFlushCabinet", placing, errorText);
+    int built = buildStaged(count, entries, params, errorText);
+    if (built == 1 && !cabinet.place()) built = fail("FCIFlushCabinet", placing, errorText);
+    if (built != 1) cabinet.discard();
+    return built;
 }
 
 int buildCabinetInDirectory(std::int32_t count, char** entries, const char* cabDirectory, const char* cabName,

@@ -421,6 +421,42 @@ TEST_F(Builder, InjectedWriteFailures) {
     }
 }
 
+// The cabinet is written under another name and renamed into place once
+// whole: a build that fails at any write leaves an old cabinet as it was,
+// and a whole one replaces it with the old file's permission bits.
+TEST_F(Builder, AnOldCabinetStaysUntilANewOneIsWhole) {
+    const std::vector<std::string> entries = {"a.gif", "b.gif", "+", "c.au"};
+    const std::string old = "an old cabinet";
+    long writes;
+    {
+        fault::Scope scope;
+        ASSERT_EQ(build(slashed(), "pack.cab", entries, nullptr).result, 1);
+        writes = fault::count(fault::Kind::Write);
+    }
+    std::string whole = readFile(cab());
+    for (long nth = 1; nth <= writes; ++nth) {
+        SCOPED_TRACE(nth);
+        writeFile(cab(), old);
+        fault::Scope scope;
+        fault::failAt(fault::Kind::Write, nth);
+        EXPECT_EQ(build(slashed(), "pack.cab", entries, nullptr).result, 0);
+        EXPECT_EQ(readFile(cab()), old);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{"pack.cab"});
+    }
+    writeFile(cab(), old);
+    Made missing = build(slashed(), "pack.cab", {"a.gif", "missing.gif"}, nullptr);
+    EXPECT_EQ(missing.result, 0);
+    EXPECT_EQ(readFile(cab()), old);
+
+    ASSERT_EQ(chmod(cab().c_str(), 0640), 0);
+    ASSERT_EQ(build(slashed(), "pack.cab", entries, nullptr).result, 1);
+    EXPECT_EQ(readFile(cab()), whole);
+    struct stat info;
+    ASSERT_EQ(stat(cab().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{"pack.cab"});
+}
+
 TEST_F(Builder, CabinetThatCannotBeCreated) {
     std::string text;
     Made made = build(dir.path() + "/none/", "pack.cab", {dir.file("a.gif")}, &text);

@@ -12,9 +12,6 @@ struct MethodCase {
     // The file whose state is checked, relative to the work folder; empty
     // when the method makes no file.
     std::string output;
-    // Whether a failed run may leave no output at all instead of the old one
-    // (the cabinet library deletes a partial cabinet, and with it the old).
-    bool failureMayRemoveOutput;
     // Lays out the inputs and an old output file in the work folder.
     void (*prepare)(const std::string& dir);
     int (*call)(const std::string& dir);
