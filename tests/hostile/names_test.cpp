@@ -150,6 +150,21 @@ protected:
         EXPECT_FALSE(fileExists(root.file("canary")));
         EXPECT_FALSE(fileExists("/canary"));
     }
+    // A refused name gives 0 and changes nothing; an accepted one gives 1
+    // and changes exactly the files made. True when the output is to be
+    // checked further.
+    bool expectOutcome(bool accept, std::int32_t result, const Tree& before, const std::string& made) const {
+        Tree after = snapshot(work);
+        expectNothingRan();
+        if (!accept) {
+            EXPECT_EQ(result, 0);
+            EXPECT_TRUE(changes(before, after).empty());
+            return false;
+        }
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(changes(before, after), std::vector<std::string>{made});
+        return true;
+    }
     // The cabinet's files, extracted by cabextract into a folder of their own.
     Tree extracted(const std::string& cabinet) {
         std::string out = root.file("x" + std::to_string(++extractions));
@@ -179,15 +194,7 @@ TEST_F(Names, MakeTransparent) {
         Tree before = snapshot(work);
         vm::LocalString string(name.data(), name.size());
         std::int32_t result = VornNative_makeTransparent(0, string.handle());
-        Tree after = snapshot(work);
-        expectNothingRan();
-        if (!accepted(c)) {
-            EXPECT_EQ(result, 0);
-            EXPECT_TRUE(changes(before, after).empty());
-            continue;
-        }
-        EXPECT_EQ(result, 1);
-        EXPECT_EQ(changes(before, after), std::vector<std::string>{absolute(name)});
+        if (!expectOutcome(accepted(c), result, before, absolute(name))) continue;
         gif_testing::GiflibPicture p = gif_testing::giflibRead(absolute(name));
         ASSERT_TRUE(p.ok) << p.error;
         ASSERT_EQ(p.frames.size(), 1u);
@@ -206,15 +213,7 @@ TEST_F(Names, SaveJpeg) {
         Tree before = snapshot(work);
         vm::LocalString string(name.data(), name.size());
         std::int32_t result = VornNative_saveJPEG(0, string.handle(), pixels.handle(), 2, 2);
-        Tree after = snapshot(work);
-        expectNothingRan();
-        if (!accepted(c)) {
-            EXPECT_EQ(result, 0);
-            EXPECT_TRUE(changes(before, after).empty());
-            continue;
-        }
-        EXPECT_EQ(result, 1);
-        EXPECT_EQ(changes(before, after), std::vector<std::string>{absolute(name)});
+        if (!expectOutcome(accepted(c), result, before, absolute(name))) continue;
         jpeg_reader::Decoded d = jpeg_reader::decode(readFile(absolute(name)));
         ASSERT_TRUE(d.ok) << d.error;
         EXPECT_EQ(d.width, 2);
@@ -269,15 +268,7 @@ TEST_F(Names, Wav2auOutput) {
         vm::LocalString in(input.c_str());
         vm::LocalString out(name.data(), name.size());
         std::int32_t result = VornNative_wav2au(0, in.handle(), out.handle());
-        Tree after = snapshot(work);
-        expectNothingRan();
-        if (!accepted(c)) {
-            EXPECT_EQ(result, 0);
-            EXPECT_TRUE(changes(before, after).empty());
-            continue;
-        }
-        EXPECT_EQ(result, 1);
-        EXPECT_EQ(changes(before, after), std::vector<std::string>{absolute(name)});
+        if (!expectOutcome(accepted(c), result, before, absolute(name))) continue;
         expectAu(absolute(name));
     }
 }
@@ -308,16 +299,8 @@ TEST_F(Names, MakeCabDirectory) {
         if (!name.empty()) putFile(name + "a.txt", entryBytes);
         Tree before = snapshot(work);
         std::int32_t result = makeCab({"a.txt"}, name, "pack.cab");
-        Tree after = snapshot(work);
-        expectNothingRan();
         EXPECT_EQ(desktop_testing::currentDirectory(), work);
-        if (!accepted(c, true)) {
-            EXPECT_EQ(result, 0);
-            EXPECT_TRUE(changes(before, after).empty());
-            continue;
-        }
-        EXPECT_EQ(result, 1);
-        EXPECT_EQ(changes(before, after), std::vector<std::string>{cabinet});
+        if (!expectOutcome(accepted(c, true), result, before, cabinet)) continue;
         EXPECT_EQ(extracted(cabinet), (Tree{{"a.txt", entryBytes}}));
         unlink(cabinet.c_str());
     }
@@ -335,15 +318,7 @@ TEST_F(Names, MakeCabCabinetName) {
         std::string entry = fromRoot ? work + "/a.txt" : "a.txt";
         Tree before = snapshot(work);
         std::int32_t result = makeCab({entry}, fromRoot ? "/" : work + "/", name);
-        Tree after = snapshot(work);
-        expectNothingRan();
-        if (!accepted(c)) {
-            EXPECT_EQ(result, 0);
-            EXPECT_TRUE(changes(before, after).empty());
-            continue;
-        }
-        EXPECT_EQ(result, 1);
-        EXPECT_EQ(changes(before, after), std::vector<std::string>{absolute(name)});
+        if (!expectOutcome(accepted(c), result, before, absolute(name))) continue;
         EXPECT_EQ(extracted(absolute(name)), (Tree{{fromRoot ? entry.substr(1) : entry, entryBytes}}));
     }
 }
@@ -358,15 +333,7 @@ TEST_F(Names, MakeCabEntry) {
         std::string cabinet = work + "/pack.cab";
         Tree before = snapshot(work);
         std::int32_t result = makeCab({name}, work + "/", "pack.cab");
-        Tree after = snapshot(work);
-        expectNothingRan();
-        if (!accepted(c)) {
-            EXPECT_EQ(result, 0);
-            EXPECT_TRUE(changes(before, after).empty());
-            continue;
-        }
-        EXPECT_EQ(result, 1);
-        EXPECT_EQ(changes(before, after), std::vector<std::string>{cabinet});
+        if (!expectOutcome(accepted(c), result, before, cabinet)) continue;
         std::string stored = name.starts_with("/") ? name.substr(1) : name;
         EXPECT_EQ(extracted(cabinet), (Tree{{stored, entryBytes + name}}));
         unlink(cabinet.c_str());

@@ -1,5 +1,6 @@
 #include "tests/sweep/sweep_cases.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -253,4 +254,21 @@ int openDescriptors() {
 const std::vector<MethodCase>& methodCases() {
     static const std::vector<MethodCase> cases = makeCases();
     return cases;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        result.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return result;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
 }

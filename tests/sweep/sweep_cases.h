@@ -28,3 +28,8 @@ int openDescriptors();
 
 // The old content every prepared output starts with.
 extern const char oldOutput[];
+
+// The lines of a text, without their line ends.
+std::vector<std::string> splitLines(const std::string& text);
+// The names in order, to compare folder listings.
+std::vector<std::string> sorted(std::vector<std::string> names);

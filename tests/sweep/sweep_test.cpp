@@ -34,29 +34,12 @@ const KindInfo kinds[] = {
     {fault::Kind::Start, "start", {}},
 };
 
-std::vector<std::string> sorted(std::vector<std::string> names) {
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::vector<std::string> repeated(const std::vector<std::string>& items) {
     std::map<std::string, int> seen;
     std::vector<std::string> twice;
     for (const std::string& item : items)
         if (++seen[item] == 2) twice.push_back(item);
     return twice;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        result.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return result;
 }
 
 // The scratch folders of one run: the work folder and the one TMP names.
@@ -150,7 +133,7 @@ TEST_P(FaultSweep, EveryFailurePointFailsCleanly) {
                 for (const std::string& box : repeated(recorder.boxes())) check(false, "box shown twice: " + box);
                 for (const std::string& box : recorder.boxes())
                     check(info.allowedBoxes.count(box) != 0, "unexpected box: " + box);
-                for (const std::string& line : repeated(lines(printed))) check(false, "line printed twice: " + line);
+                for (const std::string& line : repeated(splitLines(printed))) check(false, "line printed twice: " + line);
                 for (const std::string& problem : problems) ADD_FAILURE() << problem;
                 pointPassed = pointPassed && problems.empty();
             }
