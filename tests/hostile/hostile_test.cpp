@@ -11,6 +11,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ struct Row {
     std::vector<std::string> boxes;
     std::vector<std::string> traces;
 };
+
+// A row is named by its file (GoogleTest would otherwise dump its bytes).
+void PrintTo(const Row& row, std::ostream* out) { *out << row.file; }
 
 std::vector<std::string> split(const std::string& text, const std::string& separator) {
     std::vector<std::string> parts;
