@@ -25,7 +25,7 @@ long residentKilobytes() {
 // Under valgrind, as under the sanitizers, freed blocks wait in a quarantine
 // and loaded libraries keep their debug information, so resident memory says
 // nothing about leaks there (memcheck's own leak check does).
-bool underValgrind() {
+[[maybe_unused]] bool underValgrind() {
     const char* preload = std::getenv("LD_PRELOAD");
     return preload != nullptr && std::strstr(preload, "vgpreload") != nullptr;
 }
