@@ -1,7 +1,8 @@
 // Fault injection for tests: any allocation, open, read, write or program
-// start that the stand-ins perform can be made to fail, counted from the moment a plan is set,
-// with no code edited. The counters also tell a test how many operations of
-// each kind a run made, so that a sweep can fail each one in turn.
+// start that the stand-ins perform can be made to fail, counted from the
+// moment a plan is set, with no code edited. The counters also tell a test
+// how many operations of each kind a run made, so that a sweep can fail each
+// one in turn.
 #pragma once
 
 namespace fault {
