@@ -193,13 +193,8 @@ Outcome runLimited(const MethodCase& method, const std::string& dir, bool unpriv
 
 // A work folder for one run, readable by the unprivileged user, and a
 // temporary folder it may write.
-struct DiskRun {
-    TempDir work;
-    TempDir temp;
-    explicit DiskRun(const MethodCase& method) {
-        setenv("TMP", temp.path().c_str(), 1);
-        method.prepare(work.path());
-    }
+struct DiskRun : SweepRun {
+    using SweepRun::SweepRun;
     void open() const {
         for (const std::string& name : work.list()) chmod(work.file(name).c_str(), 0644);
         chmod(work.path().c_str(), 0755);

@@ -2,6 +2,7 @@
 // look like after a run that succeeded and after one that failed.
 #pragma once
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -33,3 +34,19 @@ extern const char oldOutput[];
 std::vector<std::string> splitLines(const std::string& text);
 // The names in order, to compare folder listings.
 std::vector<std::string> sorted(std::vector<std::string> names);
+
+// The scratch folders of one run: the work folder and the one TMP names.
+struct SweepRun {
+    testing_support::TempDir work;
+    testing_support::TempDir temp;
+    explicit SweepRun(const MethodCase& method) {
+        setenv("TMP", temp.path().c_str(), 1);
+        method.prepare(work.path());
+    }
+    std::string output(const MethodCase& method) const {
+        return method.output.empty() ? "" : testing_support::readFile(work.file(method.output));
+    }
+    bool outputExists(const MethodCase& method) const {
+        return !method.output.empty() && testing_support::fileExists(work.file(method.output));
+    }
+};

@@ -42,22 +42,6 @@ std::vector<std::string> repeated(const std::vector<std::string>& items) {
     return twice;
 }
 
-// The scratch folders of one run: the work folder and the one TMP names.
-struct SweepRun {
-    TempDir work;
-    TempDir temp;
-    explicit SweepRun(const MethodCase& method) {
-        setenv("TMP", temp.path().c_str(), 1);
-        method.prepare(work.path());
-    }
-    std::string output(const MethodCase& method) const {
-        return method.output.empty() ? "" : readFile(work.file(method.output));
-    }
-    bool outputExists(const MethodCase& method) const {
-        return !method.output.empty() && fileExists(work.file(method.output));
-    }
-};
-
 class FaultSweep : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(FaultSweep, EveryFailurePointFailsCleanly) {
